@@ -1,0 +1,213 @@
+// The one internal header: the parse-state record g_sub, its cue store, the
+// allocation layer and the helpers shared by the library's sources.
+//
+// Everything here has hidden visibility; only the functions of subparse.h
+// leave the shared library. Nothing may throw: owned data lives in memory from
+// the allocation layer below, never in standard containers.
+#ifndef SUB_INTERNAL_H
+#define SUB_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "subparse.h"
+
+// ---------------------------------------------------------------------------
+// Format identifiers
+// ---------------------------------------------------------------------------
+enum SubFormat : int32_t {
+  SUB_FMT_AUTO = -1,
+  SUB_FMT_SRT = 0,
+  SUB_FMT_VTT = 1,
+  SUB_FMT_ASS = 2,
+  SUB_FMT_MICRODVD = 3,
+  SUB_FMT_SUBVIEWER = 4,
+  SUB_FMT_TTML = 5,
+  SUB_FMT_YTXML = 6,
+  SUB_FMT_LRC = 7,
+  SUB_FMT_SAMI = 8,
+  SUB_FMT_BILIBILI = 9,
+  SUB_FMT_ACFUN = 10,
+  SUB_FMT_COUNT = 11,
+};
+
+// Result codes shared by sub_parse and the parsers.
+enum SubCode : int32_t {
+  SUB_OK = 0,
+  SUB_ERR_FORMAT = 1,  // identifier outside -1..10, or no parser for it
+  SUB_ERR_DECODE = 2,
+  SUB_ERR_EMPTY = 3,
+  SUB_ERR_NOMEM = 4,
+  SUB_ERR_NOCUES = 5,  // nothing parsed ("all parsers failed", "no ... cues")
+};
+
+// ---------------------------------------------------------------------------
+// Allocation layer. Every block the library owns comes from here, yyjson's
+// included, so that a test can make the Nth allocation fail and can check
+// that nothing is left allocated after sub_clear().
+// ---------------------------------------------------------------------------
+
+// malloc/realloc/free with fault injection and a count of live blocks.
+// sub_realloc(p, n) with p null behaves as sub_malloc(n); a failed realloc
+// leaves p untouched. Sizes of 0 are rounded up to 1.
+void *sub_malloc(size_t size);
+void *sub_realloc(void *ptr, size_t size);
+void sub_free(void *ptr);
+
+// a * b + c, or SIZE_MAX when that does not fit size_t (which every
+// allocation refuses, so an impossible size becomes an out-of-memory failure).
+inline size_t sub_size_mul_add(size_t a, size_t b, size_t c) {
+  size_t product = 0;
+  size_t sum = 0;
+  if (__builtin_mul_overflow(a, b, &product) || __builtin_add_overflow(product, c, &sum))
+    return SIZE_MAX;
+  return sum;
+}
+
+// Doubles an array of `*cap` elements of `elem` bytes (to `first` elements
+// when it has none). Returns 0 and updates *array and *cap, or -1 with both
+// unchanged when memory runs out or the capacity would pass INT32_MAX.
+int sub_grow_array(void **array, int32_t *cap, int32_t first, size_t elem);
+
+// Fault injection for tests: the `n`th allocation from now (1-based) and, if
+// `every_after` is set, every later one fails; n = 0 switches it off.
+void sub_alloc_fail_at(uint64_t n, bool every_after);
+// Allocations attempted since the last sub_alloc_fail_at() call.
+uint64_t sub_alloc_attempts(void);
+// Blocks currently allocated through the layer.
+int64_t sub_alloc_live(void);
+
+// The yyjson allocator that routes through the layer (a yyjson_alc*).
+const struct yyjson_alc *sub_yyjson_alc(void);
+
+// ---------------------------------------------------------------------------
+// Strings and lines
+// ---------------------------------------------------------------------------
+
+// An owned, growable list of owned strings; zero-filled means empty.
+struct SubStrList {
+  char **items;
+  int32_t count;
+  int32_t cap;
+};
+
+// Heap copy of `s` (null for null s or when memory runs out).
+char *sub_strdup(const char *s);
+// Heap copy of exactly `n` bytes at `p` plus a NUL (NULs inside are copied).
+char *sub_strndup(const char *p, size_t n);
+// Removes TAB, LF, CR and SPACE from both ends of `s` in place.
+void sub_trim_inplace(char *s);
+// ASCII case-insensitive equality; two nulls are equal, one null is not.
+int sub_str_ieq(const char *a, const char *b);
+// Whether `s` begins with `prefix` ignoring ASCII case (null gives 0).
+int sub_str_istart(const char *s, const char *prefix);
+// First occurrence of `needle` in `haystack` ignoring ASCII case, or null;
+// a null or empty needle (or a null haystack) returns the haystack itself.
+const char *sub_str_casestr(const char *haystack, const char *needle);
+// Appends a heap copy of `s` ("" for null). 0, or -1 with the count unchanged.
+int sub_strlist_push(SubStrList *list, const char *s);
+// Appends a copy of `n` bytes at `p` plus a NUL. 0, or -1 with the count unchanged.
+int sub_strlist_push_n(SubStrList *list, const char *p, size_t n);
+// Releases every string and the array; the list is left empty and reusable.
+void sub_strlist_free(SubStrList *list);
+// Splits `len` bytes into owned lines at CR LF, CR CR LF, CR, LF and U+2028.
+// Returns the array and its length in *out_count, or null (count unwritten)
+// when the array cannot grow. A line that cannot be copied is a null slot.
+char **sub_split_lines(const char *text, size_t len, int32_t *out_count);
+// Releases what sub_split_lines returned (null entries are harmless).
+void sub_free_lines(char **lines, int32_t count);
+
+// ASCII case-insensitive search over views (no NUL needed); npos when absent.
+size_t sub_sv_ifind(std::string_view hay, std::string_view needle);
+inline bool sub_sv_contains(std::string_view hay, std::string_view needle) {
+  return hay.find(needle) != std::string_view::npos;
+}
+inline bool sub_sv_icontains(std::string_view hay, std::string_view needle) {
+  return sub_sv_ifind(hay, needle) != std::string_view::npos;
+}
+inline bool sub_is_blank(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+inline unsigned char sub_ascii_lower(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
+
+// ---------------------------------------------------------------------------
+// Parse state and cue store
+// ---------------------------------------------------------------------------
+
+struct SubCue {
+  int32_t start_ms;
+  int32_t end_ms;
+  SubStrList lines;
+  int32_t is_danmu;
+  int32_t danmu_mode;
+  uint32_t danmu_color;
+  float danmu_fontsize;
+};
+
+constexpr int32_t SUB_MAX_WARNINGS = 64;
+constexpr size_t SUB_ERROR_SIZE = 512;
+constexpr size_t SUB_WARNING_SIZE = 256;
+
+// The one parse-state record. All zero at load (detected_format reads 0);
+// sub_state_reset() sets detected_format to -1.
+struct SubState {
+  SubCue *cues;
+  int32_t cue_count;
+  int32_t cue_cap;
+  int32_t detected_format;
+  char error[SUB_ERROR_SIZE];
+  char *warnings[SUB_MAX_WARNINGS];
+  int32_t warning_count;
+  char *result_json;
+  char *text;
+  uint64_t text_len;
+};
+
+extern SubState g_sub;
+
+// Releases everything g_sub owns and leaves the reset state. Idempotent.
+void sub_state_reset(void);
+// Formats the error text (at most 511 bytes), replacing the older one.
+void sub_set_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Appends a warning of at most 255 bytes; the 65th and later are dropped.
+void sub_warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Appends a cue; returns its index, or -1 ("oom" error text) when the array
+// cannot grow.
+int32_t sub_cue_add(int32_t start_ms, int32_t end_ms);
+// Appends a copy of `line` ("" for null) to cue `index`; 0, or -1 for a bad
+// index or when memory runs out (no error text).
+int sub_cue_add_line(int32_t index, const char *line);
+// Like sub_cue_add_line for `n` bytes at `p` (need not be NUL-terminated).
+int sub_cue_add_line_n(int32_t index, const char *p, size_t n);
+// Releases every cue and the cue array; nothing else of g_sub changes.
+void sub_cues_clear(void);
+// Drops the most recently added cue (its lines are released).
+void sub_cue_drop_last(void);
+
+// ---------------------------------------------------------------------------
+// Decoding, detection, JSON, dispatch
+// ---------------------------------------------------------------------------
+
+// Decodes the host's bytes into g_sub.text / text_len as NUL-terminated UTF-8.
+// Returns 0, 2 (conversion failed) or 4 (out of memory).
+int sub_decode_to_utf8(const void *data, size_t len, const char *encoding);
+
+// Renders the cue store into g_sub.result_json; 0, or -1 when no text could
+// be stored (memory ran out).
+int sub_build_json(void);
+
+// The name of an extension's format, -1 when unknown (null name included).
+int32_t sub_ext_hint(const char *name);
+
+// A parser reads the NUL-terminated UTF-8 text of `len` bytes, adds cues
+// through the cue store, returns 0 (after storing its identifier in
+// g_sub.detected_format) or a failure code after setting the error text.
+using SubParserFn = int (*)(const char *text, size_t len);
+
+// Runs the parser of `format`; 1, without an error text, when there is none.
+int call_parser(int32_t format, const char *text, size_t len);
+
+#endif  // SUB_INTERNAL_H

@@ -1,0 +1,231 @@
+// Decoding of the host's bytes into the NUL-terminated UTF-8 working text.
+//
+// Order of decisions: a byte-order mark (UTF-8, UTF-16LE, UTF-16BE) wins over
+// any name; then a named encoding other than UTF-8 is converted with iconv;
+// otherwise the bytes are taken as UTF-8 when they hold at most 7 invalid
+// sequences, else converted from CP1252 (only when every byte is defined
+// there), else from ISO-8859-1, each with its warning.
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "sub_internal.h"
+
+namespace {
+
+struct EncodingAlias {
+  const char *name;
+  const char *canonical;
+};
+
+constexpr EncodingAlias encoding_aliases[] = {
+    {"utf-8", "UTF-8"},         {"utf8", "UTF-8"},          {"utf-16le", "UTF-16LE"},
+    {"utf16le", "UTF-16LE"},    {"utf-16be", "UTF-16BE"},   {"utf16be", "UTF-16BE"},
+    {"utf-16", "UTF-16"},       {"utf16", "UTF-16"},        {"cp1251", "CP1251"},
+    {"windows-1251", "CP1251"}, {"cp1252", "CP1252"},       {"windows-1252", "CP1252"},
+    {"latin1", "ISO-8859-1"},   {"iso-8859-1", "ISO-8859-1"}, {"gbk", "GBK"},
+    {"cp936", "GBK"},           {"gb18030", "GB18030"},     {"big5", "BIG5"},
+    {"cp950", "BIG5"},          {"shift_jis", "SHIFT_JIS"}, {"shift-jis", "SHIFT_JIS"},
+    {"cp932", "SHIFT_JIS"},     {"sjis", "SHIFT_JIS"},
+};
+
+// The name handed to iconv for the host's name (the host's own when unknown).
+const char *decode_canonical(const char *encoding) {
+  for (const auto &alias : encoding_aliases)
+    if (sub_str_ieq(encoding, alias.name)) return alias.canonical;
+  return encoding;
+}
+
+enum ConvertResult { CONVERT_OK = 0, CONVERT_FAILED = -1, CONVERT_NOMEM = -2 };
+
+// How a conversion meets an invalid or incomplete input sequence.
+enum ConvertMode {
+  CONVERT_STRICT,   // give up: the caller tries another encoding
+  CONVERT_REPLACE,  // write U+FFFD, skip one input unit and go on
+};
+
+struct Converted {
+  char *text;
+  size_t len;
+  int replaced;  // invalid sequences written as U+FFFD
+};
+
+// Converts `in_len` bytes from `from` to UTF-8 into a new NUL-terminated heap
+// block. `unit` is the size of one code unit of the source (1, or 2 for
+// UTF-16) skipped after an invalid sequence in CONVERT_REPLACE mode.
+// Fails when iconv does not know `from`, in strict mode at the first invalid
+// or incomplete sequence, and in replace mode when not one character of a
+// non-empty input converted. On failure nothing is allocated.
+ConvertResult iconv_convert(const char *from, const char *in, size_t in_len, ConvertMode mode,
+                            size_t unit, Converted *out) {
+  iconv_t cd = iconv_open("UTF-8", from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return CONVERT_FAILED;
+
+  // 4 bytes of UTF-8 per input byte always suffice for the encodings people
+  // use; the buffer grows for the few whose output can be longer.
+  size_t cap = sub_size_mul_add(in_len, 4, 16);
+  char *buf = static_cast<char *>(sub_malloc(cap));
+  ConvertResult result = buf ? CONVERT_OK : CONVERT_NOMEM;
+  char *src = const_cast<char *>(in);
+  size_t src_left = in_len;
+  size_t produced = 0;       // bytes written to buf
+  size_t from_source = 0;    // of those, bytes iconv wrote (not U+FFFD)
+  int replaced = 0;
+  while (result == CONVERT_OK) {
+    char *dst = buf + produced;
+    size_t dst_left = cap - 1 - produced;  // the last byte is kept for the NUL
+    const size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
+    const int err = errno;
+    from_source += static_cast<size_t>(dst - (buf + produced));
+    produced = static_cast<size_t>(dst - buf);
+    if (rc != static_cast<size_t>(-1)) break;
+    if (err != E2BIG && (mode == CONVERT_STRICT || (err != EILSEQ && err != EINVAL))) {
+      result = mode == CONVERT_STRICT ? CONVERT_FAILED : CONVERT_OK;
+      break;  // in replace mode an unexpected stop keeps what was converted
+    }
+    if (err == E2BIG || cap - 1 - produced < 3) {
+      const size_t grown_cap = sub_size_mul_add(cap, 2, 0);
+      char *grown = static_cast<char *>(sub_realloc(buf, grown_cap));
+      if (!grown) {
+        result = CONVERT_NOMEM;
+        break;
+      }
+      buf = grown;
+      cap = grown_cap;
+      if (err == E2BIG) continue;
+    }
+    std::memcpy(buf + produced, "\xEF\xBF\xBD", 3);
+    produced += 3;
+    ++replaced;
+    // An incomplete sequence can only stand at the very end: it is one U+FFFD.
+    const size_t skip = (err == EINVAL || src_left < unit) ? src_left : unit;
+    src += skip;
+    src_left -= skip;
+  }
+  iconv_close(cd);
+  if (result == CONVERT_OK && in_len > 0 && from_source == 0) result = CONVERT_FAILED;
+  if (result != CONVERT_OK) {
+    sub_free(buf);
+    return result;
+  }
+  buf[produced] = '\0';
+  *out = Converted{buf, produced, replaced};
+  return CONVERT_OK;
+}
+
+// Number of invalid UTF-8 sequences in the bytes, counting only structure (a
+// lead byte and the continuation bytes it announces); stops counting at
+// `limit`. A broken sequence skips its whole announced length.
+int decode_count_invalid(const unsigned char *s, size_t len, int limit) {
+  int invalid = 0;
+  size_t i = 0;
+  while (i < len && invalid < limit) {
+    // Runs of ASCII go eight bytes at a time.
+    while (i + 8 <= len) {
+      uint64_t word = 0;
+      std::memcpy(&word, s + i, 8);
+      if (word & 0x8080808080808080ULL) break;
+      i += 8;
+    }
+    if (i >= len) break;
+    const unsigned char c = s[i];
+    size_t follow = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    if (c >= 0xC0 && c <= 0xDF) follow = 1;
+    else if (c >= 0xE0 && c <= 0xEF) follow = 2;
+    else if (c >= 0xF0 && c <= 0xF7) follow = 3;
+    else {
+      ++invalid;  // stray continuation byte, or F8..FF
+      ++i;
+      continue;
+    }
+    if (i + follow >= len) {
+      ++invalid;
+      break;
+    }
+    for (size_t k = 1; k <= follow; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) {
+        ++invalid;
+        break;
+      }
+    }
+    i += follow + 1;
+  }
+  return invalid;
+}
+
+// Stores a finished text in g_sub, releasing the older one.
+int decode_store(char *text, size_t len) {
+  sub_free(g_sub.text);
+  g_sub.text = text;
+  g_sub.text_len = len;
+  return SUB_OK;
+}
+
+int decode_store_copy(const char *data, size_t len) {
+  char *copy = sub_strndup(data, len);
+  return copy ? decode_store(copy, len) : SUB_ERR_NOMEM;
+}
+
+// A conversion on the mark and named paths, where invalid input becomes
+// U+FFFD. Returns 0, 2 (with `error_name` in the error text unless null) or 4.
+int decode_replacing(const char *from, const char *in, size_t len, size_t unit,
+                     const char *error_name) {
+  Converted out{};
+  const ConvertResult rc = iconv_convert(from, in, len, CONVERT_REPLACE, unit, &out);
+  if (rc == CONVERT_NOMEM) return SUB_ERR_NOMEM;
+  if (rc != CONVERT_OK) {
+    if (error_name) sub_set_error("iconv failed for encoding %s", error_name);
+    return SUB_ERR_DECODE;
+  }
+  if (out.replaced > 0)
+    sub_warn("encoding: replaced %d invalid sequences with U+FFFD", out.replaced);
+  return decode_store(out.text, out.len);
+}
+
+// Invalid UTF-8 without a name: CP1252 when it converts every byte, else
+// ISO-8859-1, else the raw bytes.
+int decode_fallback(const char *data, size_t len) {
+  Converted out{};
+  if (iconv_convert("CP1252", data, len, CONVERT_STRICT, 1, &out) == CONVERT_OK) {
+    sub_warn("encoding: auto-detected as CP1252 (invalid UTF-8)");
+    return decode_store(out.text, out.len);
+  }
+  if (iconv_convert("ISO-8859-1", data, len, CONVERT_STRICT, 1, &out) == CONVERT_OK) {
+    sub_warn("encoding: fell back to ISO-8859-1");
+    return decode_store(out.text, out.len);
+  }
+  sub_warn("encoding: treated as latin1 with possible mojibake");
+  return decode_store_copy(data, len);
+}
+
+bool decode_has_prefix(const unsigned char *data, size_t len, std::string_view mark) {
+  return len >= mark.size() && std::memcmp(data, mark.data(), mark.size()) == 0;
+}
+
+}  // namespace
+
+int sub_decode_to_utf8(const void *data, size_t len, const char *encoding) {
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  const char *chars = static_cast<const char *>(data);
+  const char *canonical = (encoding && *encoding) ? decode_canonical(encoding) : nullptr;
+
+  if (decode_has_prefix(bytes, len, "\xEF\xBB\xBF")) return decode_store_copy(chars + 3, len - 3);
+  if (decode_has_prefix(bytes, len, "\xFF\xFE"))
+    return decode_replacing("UTF-16LE", chars + 2, len - 2, 2, nullptr);
+  if (decode_has_prefix(bytes, len, "\xFE\xFF"))
+    return decode_replacing("UTF-16BE", chars + 2, len - 2, 2, nullptr);
+
+  if (canonical && !sub_str_ieq(canonical, "UTF-8")) {
+    // Multi-byte encodings skip one byte after a bad sequence; UTF-16 a unit.
+    const size_t unit = sub_str_istart(canonical, "UTF-16") ? 2 : 1;
+    return decode_replacing(canonical, chars, len, unit, canonical);
+  }
+
+  if (len == 0 || decode_count_invalid(bytes, len, 8) < 8) return decode_store_copy(chars, len);
+  return decode_fallback(chars, len);
+}

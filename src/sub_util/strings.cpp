@@ -1,0 +1,169 @@
+// String copies, trimming, ASCII case-insensitive comparison, the owned
+// string list and the line splitter. Everything works on bytes; only the
+// splitter knows one multi-byte character, U+2028 LINE SEPARATOR.
+#include <cstring>
+
+#include "sub_internal.h"
+
+char *sub_strndup(const char *p, size_t n) {
+  if (!p) return nullptr;
+  char *copy = static_cast<char *>(sub_malloc(sub_size_mul_add(n, 1, 1)));
+  if (!copy) return nullptr;
+  std::memcpy(copy, p, n);
+  copy[n] = '\0';
+  return copy;
+}
+
+char *sub_strdup(const char *s) { return s ? sub_strndup(s, std::strlen(s)) : nullptr; }
+
+void sub_trim_inplace(char *s) {
+  if (!s) return;
+  size_t skip = 0;
+  while (sub_is_blank(static_cast<unsigned char>(s[skip]))) ++skip;
+  size_t len = std::strlen(s + skip);
+  if (skip) std::memmove(s, s + skip, len + 1);
+  while (len > 0 && sub_is_blank(static_cast<unsigned char>(s[len - 1]))) s[--len] = '\0';
+}
+
+int sub_str_ieq(const char *a, const char *b) {
+  if (!a || !b) return a == b;
+  for (;; ++a, ++b) {
+    const auto ca = static_cast<unsigned char>(*a);
+    const auto cb = static_cast<unsigned char>(*b);
+    if (sub_ascii_lower(ca) != sub_ascii_lower(cb)) return 0;
+    if (!ca) return 1;
+  }
+}
+
+int sub_str_istart(const char *s, const char *prefix) {
+  if (!s || !prefix) return 0;
+  for (; *prefix; ++s, ++prefix) {
+    if (!*s) return 0;
+    if (sub_ascii_lower(static_cast<unsigned char>(*s)) !=
+        sub_ascii_lower(static_cast<unsigned char>(*prefix)))
+      return 0;
+  }
+  return 1;
+}
+
+size_t sub_sv_ifind(std::string_view hay, std::string_view needle) {
+  if (needle.empty()) return 0;
+  if (needle.size() > hay.size()) return std::string_view::npos;
+  const auto first_lower = sub_ascii_lower(static_cast<unsigned char>(needle[0]));
+  const unsigned char first_upper =
+      (first_lower >= 'a' && first_lower <= 'z') ? first_lower - 32 : first_lower;
+  const char *base = hay.data();
+  const size_t last = hay.size() - needle.size();  // last possible start
+  size_t pos = 0;
+  while (pos <= last) {
+    // Jump to the next byte that can start a match, in either case.
+    const void *lo = std::memchr(base + pos, first_lower, last - pos + 1);
+    const void *up = first_upper == first_lower ? nullptr
+                                                : std::memchr(base + pos, first_upper, last - pos + 1);
+    const char *hit = static_cast<const char *>(lo);
+    if (!hit || (up && static_cast<const char *>(up) < hit)) hit = static_cast<const char *>(up);
+    if (!hit) break;
+    pos = static_cast<size_t>(hit - base);
+    size_t k = 1;
+    while (k < needle.size() && sub_ascii_lower(static_cast<unsigned char>(base[pos + k])) ==
+                                    sub_ascii_lower(static_cast<unsigned char>(needle[k])))
+      ++k;
+    if (k == needle.size()) return pos;
+    ++pos;
+  }
+  return std::string_view::npos;
+}
+
+const char *sub_str_casestr(const char *haystack, const char *needle) {
+  if (!haystack || !needle || !*needle) return haystack;
+  const size_t at = sub_sv_ifind(haystack, needle);
+  return at == std::string_view::npos ? nullptr : haystack + at;
+}
+
+int sub_strlist_push_n(SubStrList *list, const char *p, size_t n) {
+  if (list->count >= list->cap &&
+      sub_grow_array(reinterpret_cast<void **>(&list->items), &list->cap, 4, sizeof(char *)))
+    return -1;
+  char *copy = sub_strndup(p ? p : "", p ? n : 0);
+  if (!copy) return -1;
+  list->items[list->count++] = copy;
+  return 0;
+}
+
+int sub_strlist_push(SubStrList *list, const char *s) {
+  return sub_strlist_push_n(list, s, s ? std::strlen(s) : 0);
+}
+
+void sub_strlist_free(SubStrList *list) {
+  if (!list) return;
+  for (int32_t i = 0; i < list->count; ++i) sub_free(list->items[i]);
+  sub_free(list->items);
+  *list = SubStrList{};
+}
+
+void sub_free_lines(char **lines, int32_t count) {
+  if (!lines) return;
+  for (int32_t i = 0; i < count; ++i) sub_free(lines[i]);
+  sub_free(lines);
+}
+
+namespace {
+
+// Length of the line break starting at text[j], or 0 when there is none.
+inline size_t split_break_len(const unsigned char *text, size_t len, size_t j) {
+  const unsigned char c = text[j];
+  if (c == '\r') {
+    if (j + 2 < len && text[j + 1] == '\r') return text[j + 2] == '\n' ? 3 : 1;
+    return (j + 1 < len && text[j + 1] == '\n') ? 2 : 1;
+  }
+  if (c == '\n') return 1;
+  if (c == 0xE2 && j + 2 < len && text[j + 1] == 0x80 && text[j + 2] == 0xA8) return 3;
+  return 0;
+}
+
+}  // namespace
+
+char **sub_split_lines(const char *text, size_t len, int32_t *out_count) {
+  char **lines = nullptr;
+  int32_t count = 0;
+  int32_t cap = 0;
+  const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+  size_t line_start = 0;
+  size_t j = 0;
+  for (;;) {
+    size_t brk = 0;
+    while (j < len) {
+      const unsigned char c = bytes[j];
+      if ((c == '\r' || c == '\n' || c == 0xE2) && (brk = split_break_len(bytes, len, j))) break;
+      ++j;
+    }
+    const bool last = j >= len;
+    if (count >= cap) {
+      // The closing line gets exactly one more slot; the others double.
+      void *grown = nullptr;
+      int32_t new_cap = 0;
+      if (last && cap > 0) {
+        new_cap = cap < INT32_MAX ? cap + 1 : -1;
+        grown = new_cap > 0
+                    ? sub_realloc(lines, sub_size_mul_add(static_cast<size_t>(new_cap), sizeof(char *), 0))
+                    : nullptr;
+        if (grown) {
+          lines = static_cast<char **>(grown);
+          cap = new_cap;
+        }
+      } else {
+        sub_grow_array(reinterpret_cast<void **>(&lines), &cap, 64, sizeof(char *));
+      }
+      if (count >= cap) {
+        sub_free_lines(lines, count);
+        return nullptr;
+      }
+    }
+    lines[count++] = sub_strndup(text + line_start, j - line_start);
+    if (last) break;
+    j += brk;
+    line_start = j;
+  }
+  *out_count = count;
+  return lines;
+}

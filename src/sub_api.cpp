@@ -9,8 +9,9 @@ constexpr const char *fmt_names[SUB_FMT_COUNT] = {
 };
 
 // The parser of each format identifier; a format without one answers like an
-// identifier outside the table.
-constexpr SubParserFn parsers[SUB_FMT_COUNT] = {
+// identifier outside the table. Not const only so that tests can stand in
+// their own parsers (sub_test_swap_parser).
+SubParserFn parsers[SUB_FMT_COUNT] = {
     nullptr,  // srt
     nullptr,  // vtt
     nullptr,  // ass
@@ -50,6 +51,13 @@ int32_t parse_succeeded() {
 }
 
 }  // namespace
+
+SubParserFn sub_test_swap_parser(int32_t format, SubParserFn parser) {
+  if (format < 0 || format >= SUB_FMT_COUNT) return nullptr;
+  const SubParserFn old = parsers[format];
+  parsers[format] = parser;
+  return old;
+}
 
 int call_parser(int32_t format, const char *text, size_t len) {
   if (format < 0 || format >= SUB_FMT_COUNT || !parsers[format]) return SUB_ERR_FORMAT;

@@ -210,4 +210,8 @@ using SubParserFn = int (*)(const char *text, size_t len);
 // Runs the parser of `format`; 1, without an error text, when there is none.
 int call_parser(int32_t format, const char *text, size_t len);
 
+// For tests only: installs `parser` for `format` and returns the one it
+// replaces (null for an identifier outside 0..10).
+SubParserFn sub_test_swap_parser(int32_t format, SubParserFn parser);
+
 #endif  // SUB_INTERNAL_H

@@ -5,18 +5,15 @@
 namespace {
 
 constexpr const char *fmt_names[SUB_FMT_COUNT] = {
-    "srt", "vtt", "ass", "microdvd", "subviewer", "ttml", "ytxml", "lrc", "sami", "bilibili", "acfun",
+    "srt",   "vtt", "ass",  "microdvd", "subviewer", "ttml",
+    "ytxml", "lrc", "sami", "bilibili", "acfun",
 };
 
 // The parser of each format identifier; a format without one answers like an
 // identifier outside the table. Not const only so that tests can stand in
 // their own parsers (sub_test_swap_parser).
 SubParserFn parsers[SUB_FMT_COUNT] = {
-    nullptr,  // srt
-    nullptr,  // vtt
-    nullptr,  // ass
-    nullptr,  // microdvd
-    nullptr,  // subviewer
+    sub_parse_srt, sub_parse_vtt, sub_parse_ass, sub_parse_microdvd, sub_parse_subviewer,
     nullptr,  // ttml
     nullptr,  // ytxml
     nullptr,  // lrc
@@ -28,8 +25,8 @@ SubParserFn parsers[SUB_FMT_COUNT] = {
 // Tried in this order when detection names nothing; SRT's loose timing lines
 // would accept too much, so it comes last.
 constexpr int32_t order[] = {
-    SUB_FMT_VTT,   SUB_FMT_ASS,      SUB_FMT_SAMI,  SUB_FMT_SUBVIEWER, SUB_FMT_BILIBILI, SUB_FMT_TTML,
-    SUB_FMT_YTXML, SUB_FMT_LRC,      SUB_FMT_MICRODVD, SUB_FMT_ACFUN,  SUB_FMT_SRT,      SUB_FMT_AUTO,
+    SUB_FMT_VTT,   SUB_FMT_ASS, SUB_FMT_SAMI,     SUB_FMT_SUBVIEWER, SUB_FMT_BILIBILI, SUB_FMT_TTML,
+    SUB_FMT_YTXML, SUB_FMT_LRC, SUB_FMT_MICRODVD, SUB_FMT_ACFUN,     SUB_FMT_SRT,      SUB_FMT_AUTO,
 };
 
 // A format easily confused with another gets that one as a second chance.

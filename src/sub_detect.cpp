@@ -16,10 +16,10 @@ struct ExtensionHint {
 };
 
 constexpr ExtensionHint extension_hints[] = {
-    {".srt", SUB_FMT_SRT},   {".vtt", SUB_FMT_VTT},   {".webvtt", SUB_FMT_VTT},
-    {".ass", SUB_FMT_ASS},   {".ssa", SUB_FMT_ASS},   {".sub", SUB_FMT_MICRODVD},
-    {".ttml", SUB_FMT_TTML}, {".dfxp", SUB_FMT_TTML}, {".lrc", SUB_FMT_LRC},
-    {".smi", SUB_FMT_SAMI},  {".sami", SUB_FMT_SAMI}, {".xml", SUB_FMT_YTXML},
+    {".srt", SUB_FMT_SRT},    {".vtt", SUB_FMT_VTT},   {".webvtt", SUB_FMT_VTT},
+    {".ass", SUB_FMT_ASS},    {".ssa", SUB_FMT_ASS},   {".sub", SUB_FMT_MICRODVD},
+    {".ttml", SUB_FMT_TTML},  {".dfxp", SUB_FMT_TTML}, {".lrc", SUB_FMT_LRC},
+    {".smi", SUB_FMT_SAMI},   {".sami", SUB_FMT_SAMI}, {".xml", SUB_FMT_YTXML},
     {".json", SUB_FMT_ACFUN},
 };
 

@@ -78,6 +78,16 @@ uint64_t sub_alloc_attempts(void);
 // Blocks currently allocated through the layer.
 int64_t sub_alloc_live(void);
 
+// A scratch block from the layer, released at the end of its scope. Its
+// `data` is null when memory ran out.
+struct SubScratch {
+  char *data;
+  explicit SubScratch(size_t size) : data(static_cast<char *>(sub_malloc(size))) {}
+  ~SubScratch() { sub_free(data); }
+  SubScratch(const SubScratch &) = delete;
+  SubScratch &operator=(const SubScratch &) = delete;
+};
+
 // The yyjson allocator that routes through the layer (a yyjson_alc*).
 const struct yyjson_alc *sub_yyjson_alc(void);
 
@@ -126,12 +136,45 @@ inline bool sub_sv_contains(std::string_view hay, std::string_view needle) {
 inline bool sub_sv_icontains(std::string_view hay, std::string_view needle) {
   return sub_sv_ifind(hay, needle) != std::string_view::npos;
 }
+// Whether `s` begins with `prefix`, ignoring ASCII case.
+bool sub_sv_istarts(std::string_view s, std::string_view prefix);
 inline bool sub_is_blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 inline unsigned char sub_ascii_lower(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
+
+// A view of the next line of a text, cut exactly where sub_split_lines cuts
+// (CR LF, CR CR LF, CR, LF, U+2028) but without copying. Like a copied line
+// read as a C string, the view ends at the line's first NUL byte.
+struct SubLineReader {
+  const char *pos;
+  const char *end;
+  bool done;
+};
+inline SubLineReader sub_line_reader(const char *text, size_t len) {
+  return SubLineReader{text, text + len, false};
+}
+// Stores the next line in *line and returns true; false after the last line
+// (a text ending with a break has a final empty line; an empty text has one).
+bool sub_line_next(SubLineReader *reader, std::string_view *line);
+// The view without leading and trailing TAB, LF, CR and SPACE.
+std::string_view sub_sv_trim(std::string_view s);
+
+// ---------------------------------------------------------------------------
+// Clock times
+// ---------------------------------------------------------------------------
+
+// [H:]M:S with an optional ',' or '.' fraction, after any leading non-digits;
+// strict mode demands the separator after the seconds. Milliseconds, or -1.
+int32_t sub_hms_ms(std::string_view text, bool strict);
+// H:M:S[.fraction] after leading spaces and tabs (ASS/SSA). Milliseconds or -1.
+int32_t sub_ssa_ms(std::string_view text);
+// The same readers over NUL-terminated text.
+int sub_parse_hms_ms(const char *text, int strict);
+int sub_parse_subviewer_time(const char *text);
+int sub_parse_ssa_time(const char *text);
 
 // ---------------------------------------------------------------------------
 // Parse state and cue store
@@ -209,6 +252,20 @@ using SubParserFn = int (*)(const char *text, size_t len);
 
 // Runs the parser of `format`; 1, without an error text, when there is none.
 int call_parser(int32_t format, const char *text, size_t len);
+
+// The parsers, one per format.
+int sub_parse_srt(const char *text, size_t len);
+int sub_parse_vtt(const char *text, size_t len);
+int sub_parse_ass(const char *text, size_t len);
+int sub_parse_microdvd(const char *text, size_t len);
+int sub_parse_subviewer(const char *text, size_t len);
+
+// SRT timing line "START --> END": true with both times in milliseconds when
+// the first arrow form present splits the line into two readable times.
+bool srt_try_tc(std::string_view line, int32_t *start, int32_t *end);
+// The SRT block walk, shared with WebVTT (`vtt` skips the header words).
+// Adds the cues and returns the cue count.
+int srt_read_blocks(const char *text, size_t len, bool vtt);
 
 // For tests only: installs `parser` for `format` and returns the one it
 // replaces (null for an identifier outside 0..10).

@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int exit_usage = 64;    // EX_USAGE
-constexpr int exit_no_input = 66; // EX_NOINPUT
+constexpr int exit_usage = 64;     // EX_USAGE
+constexpr int exit_no_input = 66;  // EX_NOINPUT
 
 constexpr const char *usage_text =
     "usage: subparse [-f FORMAT] [-e ENCODING] [--detect] [--cues] FILE|-\n"
@@ -189,7 +189,8 @@ int main(int argc, char **argv) {
 
   if (opt.detect) {
     const bool is_stdin = std::string_view(opt.path) == "-";
-    const int32_t format = sub_detect_format(data.data(), data.size(), is_stdin ? nullptr : opt.path);
+    const int32_t format =
+        sub_detect_format(data.data(), data.size(), is_stdin ? nullptr : opt.path);
     std::printf("%s\n", sub_format_name(format));
     return 0;
   }

@@ -20,14 +20,29 @@ struct EncodingAlias {
 };
 
 constexpr EncodingAlias encoding_aliases[] = {
-    {"utf-8", "UTF-8"},         {"utf8", "UTF-8"},          {"utf-16le", "UTF-16LE"},
-    {"utf16le", "UTF-16LE"},    {"utf-16be", "UTF-16BE"},   {"utf16be", "UTF-16BE"},
-    {"utf-16", "UTF-16"},       {"utf16", "UTF-16"},        {"cp1251", "CP1251"},
-    {"windows-1251", "CP1251"}, {"cp1252", "CP1252"},       {"windows-1252", "CP1252"},
-    {"latin1", "ISO-8859-1"},   {"iso-8859-1", "ISO-8859-1"}, {"gbk", "GBK"},
-    {"cp936", "GBK"},           {"gb18030", "GB18030"},     {"big5", "BIG5"},
-    {"cp950", "BIG5"},          {"shift_jis", "SHIFT_JIS"}, {"shift-jis", "SHIFT_JIS"},
-    {"cp932", "SHIFT_JIS"},     {"sjis", "SHIFT_JIS"},
+    {"utf-8", "UTF-8"},
+    {"utf8", "UTF-8"},
+    {"utf-16le", "UTF-16LE"},
+    {"utf16le", "UTF-16LE"},
+    {"utf-16be", "UTF-16BE"},
+    {"utf16be", "UTF-16BE"},
+    {"utf-16", "UTF-16"},
+    {"utf16", "UTF-16"},
+    {"cp1251", "CP1251"},
+    {"windows-1251", "CP1251"},
+    {"cp1252", "CP1252"},
+    {"windows-1252", "CP1252"},
+    {"latin1", "ISO-8859-1"},
+    {"iso-8859-1", "ISO-8859-1"},
+    {"gbk", "GBK"},
+    {"cp936", "GBK"},
+    {"gb18030", "GB18030"},
+    {"big5", "BIG5"},
+    {"cp950", "BIG5"},
+    {"shift_jis", "SHIFT_JIS"},
+    {"shift-jis", "SHIFT_JIS"},
+    {"cp932", "SHIFT_JIS"},
+    {"sjis", "SHIFT_JIS"},
 };
 
 // The name handed to iconv for the host's name (the host's own when unknown).
@@ -69,8 +84,8 @@ ConvertResult iconv_convert(const char *from, const char *in, size_t in_len, Con
   ConvertResult result = buf ? CONVERT_OK : CONVERT_NOMEM;
   char *src = const_cast<char *>(in);
   size_t src_left = in_len;
-  size_t produced = 0;       // bytes written to buf
-  size_t from_source = 0;    // of those, bytes iconv wrote (not U+FFFD)
+  size_t produced = 0;     // bytes written to buf
+  size_t from_source = 0;  // of those, bytes iconv wrote (not U+FFFD)
   int replaced = 0;
   while (result == CONVERT_OK) {
     char *dst = buf + produced;
@@ -135,9 +150,12 @@ int decode_count_invalid(const unsigned char *s, size_t len, int limit) {
       ++i;
       continue;
     }
-    if (c >= 0xC0 && c <= 0xDF) follow = 1;
-    else if (c >= 0xE0 && c <= 0xEF) follow = 2;
-    else if (c >= 0xF0 && c <= 0xF7) follow = 3;
+    if (c >= 0xC0 && c <= 0xDF)
+      follow = 1;
+    else if (c >= 0xE0 && c <= 0xEF)
+      follow = 2;
+    else if (c >= 0xF0 && c <= 0xF7)
+      follow = 3;
     else {
       ++invalid;  // stray continuation byte, or F8..FF
       ++i;

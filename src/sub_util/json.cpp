@@ -23,13 +23,20 @@ size_t json_utf8_seq(const unsigned char *s, size_t n, size_t i, size_t *subpart
   size_t need = 0;
   unsigned char lo = 0x80;
   unsigned char hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) need = 1;
-  else if (c == 0xE0) need = 2, lo = 0xA0;
-  else if (c == 0xED) need = 2, hi = 0x9F;
-  else if (c >= 0xE1 && c <= 0xEF) need = 2;
-  else if (c == 0xF0) need = 3, lo = 0x90;
-  else if (c >= 0xF1 && c <= 0xF3) need = 3;
-  else if (c == 0xF4) need = 3, hi = 0x8F;
+  if (c >= 0xC2 && c <= 0xDF)
+    need = 1;
+  else if (c == 0xE0)
+    need = 2, lo = 0xA0;
+  else if (c == 0xED)
+    need = 2, hi = 0x9F;
+  else if (c >= 0xE1 && c <= 0xEF)
+    need = 2;
+  else if (c == 0xF0)
+    need = 3, lo = 0x90;
+  else if (c >= 0xF1 && c <= 0xF3)
+    need = 3;
+  else if (c == 0xF4)
+    need = 3, hi = 0x8F;
   size_t j = i + 1;
   for (size_t k = 0; k < need; ++k, ++j, lo = 0x80, hi = 0xBF) {
     if (j >= n || s[j] < lo || s[j] > hi) break;

@@ -58,8 +58,8 @@ size_t sub_sv_ifind(std::string_view hay, std::string_view needle) {
   while (pos <= last) {
     // Jump to the next byte that can start a match, in either case.
     const void *lo = std::memchr(base + pos, first_lower, last - pos + 1);
-    const void *up = first_upper == first_lower ? nullptr
-                                                : std::memchr(base + pos, first_upper, last - pos + 1);
+    const void *up =
+        first_upper == first_lower ? nullptr : std::memchr(base + pos, first_upper, last - pos + 1);
     const char *hit = static_cast<const char *>(lo);
     if (!hit || (up && static_cast<const char *>(up) < hit)) hit = static_cast<const char *>(up);
     if (!hit) break;
@@ -72,6 +72,15 @@ size_t sub_sv_ifind(std::string_view hay, std::string_view needle) {
     ++pos;
   }
   return std::string_view::npos;
+}
+
+bool sub_sv_istarts(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (sub_ascii_lower(static_cast<unsigned char>(s[i])) !=
+        sub_ascii_lower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
 }
 
 const char *sub_str_casestr(const char *haystack, const char *needle) {
@@ -144,9 +153,9 @@ char **sub_split_lines(const char *text, size_t len, int32_t *out_count) {
       int32_t new_cap = 0;
       if (last && cap > 0) {
         new_cap = cap < INT32_MAX ? cap + 1 : -1;
-        grown = new_cap > 0
-                    ? sub_realloc(lines, sub_size_mul_add(static_cast<size_t>(new_cap), sizeof(char *), 0))
-                    : nullptr;
+        grown = new_cap > 0 ? sub_realloc(lines, sub_size_mul_add(static_cast<size_t>(new_cap),
+                                                                  sizeof(char *), 0))
+                            : nullptr;
         if (grown) {
           lines = static_cast<char **>(grown);
           cap = new_cap;
@@ -166,4 +175,57 @@ char **sub_split_lines(const char *text, size_t len, int32_t *out_count) {
   }
   *out_count = count;
   return lines;
+}
+
+namespace {
+
+// Bytes that can end a line or cut it short; everything else is content.
+enum LineByte : unsigned char { LB_TEXT = 0, LB_BREAK = 1, LB_NUL = 2 };
+
+constexpr auto line_byte_table = [] {
+  struct Table {
+    unsigned char cls[256];
+  } t{};
+  t.cls[static_cast<unsigned char>('\r')] = LB_BREAK;
+  t.cls[static_cast<unsigned char>('\n')] = LB_BREAK;
+  t.cls[0xE2] = LB_BREAK;  // maybe U+2028
+  t.cls[0] = LB_NUL;
+  return t;
+}();
+
+}  // namespace
+
+bool sub_line_next(SubLineReader *reader, std::string_view *line) {
+  if (reader->done) return false;
+  const auto *start = reinterpret_cast<const unsigned char *>(reader->pos);
+  const auto *end = reinterpret_cast<const unsigned char *>(reader->end);
+  const unsigned char *nul = nullptr;
+  const size_t len = static_cast<size_t>(end - start);
+  for (size_t j = 0; j < len; ++j) {
+    const unsigned char cls = line_byte_table.cls[start[j]];
+    if (cls == LB_TEXT) continue;
+    if (cls == LB_NUL) {
+      if (!nul) nul = start + j;
+      continue;
+    }
+    const size_t brk = split_break_len(start, len, j);
+    if (!brk) continue;
+    const unsigned char *cut = nul ? nul : start + j;
+    *line = std::string_view(reader->pos, static_cast<size_t>(cut - start));
+    reader->pos += j + brk;
+    return true;
+  }
+  const unsigned char *cut = nul ? nul : end;
+  *line = std::string_view(reader->pos, static_cast<size_t>(cut - start));
+  reader->pos = reader->end;
+  reader->done = true;
+  return true;
+}
+
+std::string_view sub_sv_trim(std::string_view s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && sub_is_blank(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && sub_is_blank(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
 }

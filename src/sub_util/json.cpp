@@ -1,13 +1,17 @@
-// Rendering of the cue store as one compact JSON document, written by yyjson
-// through the allocation layer:
+// Rendering of the cue store as one compact JSON document:
 //   {"format":NAME,"cues":[{"start":S,"end":E,"lines":[...]
 //                           [,"danmu":true,"mode":M,"color":C,"fontsize":F]}]}
-// A member whose value cannot be allocated is left out and rendering goes on.
-// Lines are copied as they are, except that ill-formed UTF-8 is written as
-// U+FFFD (the accessors keep the raw bytes), and a non-finite font size is
-// written as null, so the document exists whenever memory suffices.
+// The text is written straight into one growing buffer, byte for byte as
+// yyjson's writer writes the same document with no flags: '"', '\\' and
+// control bytes escaped (\b \f \n \r \t, else \u00XX), everything else raw,
+// reals in yyjson's shortest round-trip form (25.0, 0.10000000149011612).
+// Ill-formed UTF-8 in a line is written as U+FFFD per maximal ill-formed
+// subpart (the accessors keep the raw bytes) and a non-finite font size as
+// null, so the document exists whenever memory suffices; when it runs out
+// there is no document at all, never a partial one.
 #include <yyjson.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -15,108 +19,159 @@
 
 namespace {
 
+// Byte classes for string escaping.
+enum JsonByte : unsigned char { JB_PLAIN = 0, JB_ESCAPE = 1, JB_HIGH = 2 };
+
+constexpr auto json_byte_table = [] {
+  struct Table {
+    unsigned char cls[256];
+  } t{};
+  for (int c = 0; c < 0x20; ++c) t.cls[c] = JB_ESCAPE;
+  t.cls[static_cast<unsigned char>('"')] = JB_ESCAPE;
+  t.cls[static_cast<unsigned char>('\\')] = JB_ESCAPE;
+  for (int c = 0x80; c < 0x100; ++c) t.cls[c] = JB_HIGH;
+  return t;
+}();
+
 // Length of the well-formed UTF-8 sequence at s[i], or 0 with *subpart set to
 // the length of its maximal ill-formed subpart (at least 1).
 size_t json_utf8_seq(const unsigned char *s, size_t n, size_t i, size_t *subpart) {
   const unsigned char c = s[i];
-  if (c < 0x80) return 1;
   size_t need = 0;
   unsigned char lo = 0x80;
   unsigned char hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF)
+  if (c >= 0xC2 && c <= 0xDF) {
     need = 1;
-  else if (c == 0xE0)
-    need = 2, lo = 0xA0;
-  else if (c == 0xED)
-    need = 2, hi = 0x9F;
-  else if (c >= 0xE1 && c <= 0xEF)
+  } else if (c >= 0xE0 && c <= 0xEF) {
     need = 2;
-  else if (c == 0xF0)
-    need = 3, lo = 0x90;
-  else if (c >= 0xF1 && c <= 0xF3)
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
     need = 3;
-  else if (c == 0xF4)
-    need = 3, hi = 0x8F;
-  size_t j = i + 1;
-  for (size_t k = 0; k < need; ++k, ++j, lo = 0x80, hi = 0xBF) {
-    if (j >= n || s[j] < lo || s[j] > hi) break;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
   }
+  size_t j = i + 1;
+  for (size_t k = 0; k < need; ++k, ++j, lo = 0x80, hi = 0xBF)
+    if (j >= n || s[j] < lo || s[j] > hi) break;
   if (need > 0 && j == i + 1 + need) return need + 1;
   *subpart = j - i;
   return 0;
 }
 
-// Offset of the first ill-formed sequence, or n when the text is well formed.
-size_t json_first_invalid(const unsigned char *s, size_t n) {
-  size_t i = 0;
-  size_t subpart = 0;
-  while (i < n) {
-    while (i + 8 <= n) {  // ASCII runs, eight bytes at a time
-      uint64_t word = 0;
-      std::memcpy(&word, s + i, 8);
-      if (word & 0x8080808080808080ULL) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    const size_t seq = json_utf8_seq(s, n, i, &subpart);
-    if (!seq) return i;
-    i += seq;
-  }
-  return n;
-}
+// The output buffer; after a failed growth every write is ignored.
+struct JsonOut {
+  char *buf = nullptr;
+  size_t len = 0;
+  size_t cap = 0;
+  bool failed = false;
 
-// A JSON string value for `n` bytes of a stored line. Well-formed text is
-// referenced, not copied (the store outlives the document); other text is
-// copied into the document with each maximal ill-formed subpart as U+FFFD.
-yyjson_mut_val *json_line(yyjson_mut_doc *doc, const char *line, size_t n) {
+  // Room for `n` more bytes; false once memory ran out.
+  bool reserve(size_t n) {
+    if (failed) return false;
+    if (cap - len >= n) return true;
+    size_t want = sub_size_mul_add(cap, 2, 0);
+    const size_t need = sub_size_mul_add(len, 1, n);
+    if (want < need) want = need;
+    char *grown = static_cast<char *>(sub_realloc(buf, want));
+    if (!grown) {
+      failed = true;
+      return false;
+    }
+    buf = grown;
+    cap = want;
+    return true;
+  }
+  void put(const char *p, size_t n) {
+    if (!reserve(n)) return;
+    std::memcpy(buf + len, p, n);
+    len += n;
+  }
+  void put(std::string_view s) { put(s.data(), s.size()); }
+  template <typename Int>
+  void put_int(Int v) {
+    if (!reserve(24)) return;
+    len = static_cast<size_t>(std::to_chars(buf + len, buf + cap, v).ptr - buf);
+  }
+  void put_real(double v) {
+    if (!std::isfinite(v)) return put("null");
+    if (!reserve(40)) return;
+    yyjson_mut_val val;
+    yyjson_mut_set_real(&val, v);
+    if (char *end = yyjson_mut_write_number(&val, buf + len)) len = static_cast<size_t>(end - buf);
+  }
+  void put_string(const char *line);
+};
+
+void JsonOut::put_string(const char *line) {
+  static constexpr char hex[] = "0123456789ABCDEF";
   const auto *s = reinterpret_cast<const unsigned char *>(line);
-  size_t i = json_first_invalid(s, n);
-  if (i == n) return yyjson_mut_strn(doc, line, n);
-  char *fixed = static_cast<char *>(sub_malloc(sub_size_mul_add(n, 3, 1)));
-  if (!fixed) return nullptr;
-  std::memcpy(fixed, line, i);
-  size_t out = i;
-  size_t subpart = 0;
+  const size_t n = std::strlen(line);
+  // Worst case: every byte a 6-byte escape or a 3-byte U+FFFD.
+  if (!reserve(sub_size_mul_add(n, 6, 2))) return;
+  char *out = buf + len;
+  *out++ = '"';
+  size_t i = 0;
   while (i < n) {
-    const size_t seq = json_utf8_seq(s, n, i, &subpart);
-    if (seq) {
-      std::memcpy(fixed + out, line + i, seq);
+    const unsigned char cls = json_byte_table.cls[s[i]];
+    if (cls == JB_PLAIN) {
+      *out++ = static_cast<char>(s[i++]);
+      continue;
+    }
+    if (cls == JB_ESCAPE) {
+      const unsigned char c = s[i++];
+      *out++ = '\\';
+      switch (c) {
+        case '"': *out++ = '"'; break;
+        case '\\': *out++ = '\\'; break;
+        case '\b': *out++ = 'b'; break;
+        case '\f': *out++ = 'f'; break;
+        case '\n': *out++ = 'n'; break;
+        case '\r': *out++ = 'r'; break;
+        case '\t': *out++ = 't'; break;
+        default:
+          std::memcpy(out, "u00", 3);
+          out[3] = hex[c >> 4];
+          out[4] = hex[c & 15];
+          out += 5;
+      }
+      continue;
+    }
+    size_t subpart = 0;
+    if (const size_t seq = json_utf8_seq(s, n, i, &subpart)) {
+      std::memcpy(out, s + i, seq);
       out += seq;
       i += seq;
     } else {
-      std::memcpy(fixed + out, "\xEF\xBF\xBD", 3);
+      std::memcpy(out, "\xEF\xBF\xBD", 3);
       out += 3;
       i += subpart;
     }
   }
-  yyjson_mut_val *val = yyjson_mut_strncpy(doc, fixed, out);
-  sub_free(fixed);
-  return val;
+  *out++ = '"';
+  len = static_cast<size_t>(out - buf);
 }
 
-void json_add_cue(yyjson_mut_doc *doc, yyjson_mut_val *cues, const SubCue &cue) {
-  yyjson_mut_val *obj = yyjson_mut_obj(doc);
-  if (!obj) return;
-  yyjson_mut_obj_add_sint(doc, obj, "start", cue.start_ms);
-  yyjson_mut_obj_add_sint(doc, obj, "end", cue.end_ms);
-  if (yyjson_mut_val *lines = yyjson_mut_arr(doc)) {
-    for (int32_t i = 0; i < cue.lines.count; ++i) {
-      const char *line = cue.lines.items[i] ? cue.lines.items[i] : "";
-      yyjson_mut_arr_append(lines, json_line(doc, line, std::strlen(line)));
-    }
-    yyjson_mut_obj_add_val(doc, obj, "lines", lines);
+void json_put_cue(JsonOut &out, const SubCue &cue) {
+  out.put("{\"start\":");
+  out.put_int(cue.start_ms);
+  out.put(",\"end\":");
+  out.put_int(cue.end_ms);
+  out.put(",\"lines\":[");
+  for (int32_t i = 0; i < cue.lines.count; ++i) {
+    if (i) out.put(",");
+    out.put_string(cue.lines.items[i] ? cue.lines.items[i] : "");
   }
+  out.put("]");
   if (cue.is_danmu) {
-    yyjson_mut_obj_add_true(doc, obj, "danmu");
-    yyjson_mut_obj_add_sint(doc, obj, "mode", cue.danmu_mode);
-    yyjson_mut_obj_add_uint(doc, obj, "color", cue.danmu_color);
-    const double size = cue.danmu_fontsize;
-    if (std::isfinite(size))
-      yyjson_mut_obj_add_real(doc, obj, "fontsize", size);
-    else
-      yyjson_mut_obj_add_null(doc, obj, "fontsize");
+    out.put(",\"danmu\":true,\"mode\":");
+    out.put_int(cue.danmu_mode);
+    out.put(",\"color\":");
+    out.put_int(cue.danmu_color);
+    out.put(",\"fontsize\":");
+    out.put_real(cue.danmu_fontsize);
   }
-  yyjson_mut_arr_append(cues, obj);
+  out.put("}");
 }
 
 }  // namespace
@@ -124,20 +179,22 @@ void json_add_cue(yyjson_mut_doc *doc, yyjson_mut_val *cues, const SubCue &cue) 
 int sub_build_json(void) {
   sub_free(g_sub.result_json);
   g_sub.result_json = nullptr;
-  yyjson_mut_doc *doc = yyjson_mut_doc_new(sub_yyjson_alc());
-  if (!doc) return -1;
-  yyjson_mut_val *root = yyjson_mut_obj(doc);
-  if (!root) {
-    yyjson_mut_doc_free(doc);
+  JsonOut out;
+  // A first guess near the final size saves most regrowth.
+  out.reserve(sub_size_mul_add(g_sub.text_len, 1, sub_size_mul_add(g_sub.cue_count, 48, 64)));
+  out.put("{\"format\":\"");
+  out.put(sub_format_name(g_sub.detected_format));
+  out.put("\",\"cues\":[");
+  for (int32_t i = 0; i < g_sub.cue_count; ++i) {
+    if (i) out.put(",");
+    json_put_cue(out, g_sub.cues[i]);
+  }
+  out.put("]}");
+  if (!out.reserve(1)) {
+    sub_free(out.buf);
     return -1;
   }
-  yyjson_mut_doc_set_root(doc, root);
-  yyjson_mut_obj_add_str(doc, root, "format", sub_format_name(g_sub.detected_format));
-  if (yyjson_mut_val *cues = yyjson_mut_arr(doc)) {
-    for (int32_t i = 0; i < g_sub.cue_count; ++i) json_add_cue(doc, cues, g_sub.cues[i]);
-    yyjson_mut_obj_add_val(doc, root, "cues", cues);
-  }
-  g_sub.result_json = yyjson_mut_write_opts(doc, 0, sub_yyjson_alc(), nullptr, nullptr);
-  yyjson_mut_doc_free(doc);
-  return g_sub.result_json ? 0 : -1;
+  out.buf[out.len] = '\0';
+  g_sub.result_json = out.buf;
+  return 0;
 }

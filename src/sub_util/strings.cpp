@@ -148,22 +148,18 @@ char **sub_split_lines(const char *text, size_t len, int32_t *out_count) {
     }
     const bool last = j >= len;
     if (count >= cap) {
-      // The closing line gets exactly one more slot; the others double.
-      void *grown = nullptr;
-      int32_t new_cap = 0;
-      if (last && cap > 0) {
-        new_cap = cap < INT32_MAX ? cap + 1 : -1;
-        grown = new_cap > 0 ? sub_realloc(lines, sub_size_mul_add(static_cast<size_t>(new_cap),
-                                                                  sizeof(char *), 0))
-                            : nullptr;
-        if (grown) {
-          lines = static_cast<char **>(grown);
-          cap = new_cap;
+      // The closing line gets exactly one more slot; the others double from 64.
+      bool grown = false;
+      if (!last) {
+        grown = sub_grow_array(reinterpret_cast<void **>(&lines), &cap, 64, sizeof(char *)) == 0;
+      } else if (cap < INT32_MAX) {
+        void *more = sub_realloc(lines, (static_cast<size_t>(cap) + 1) * sizeof(char *));
+        if ((grown = more != nullptr)) {
+          lines = static_cast<char **>(more);
+          ++cap;
         }
-      } else {
-        sub_grow_array(reinterpret_cast<void **>(&lines), &cap, 64, sizeof(char *));
       }
-      if (count >= cap) {
+      if (!grown) {
         sub_free_lines(lines, count);
         return nullptr;
       }

@@ -1,0 +1,216 @@
+// The command-line host, run as a separate process: argument handling, file
+// and standard-input reading, exit codes and what goes to which stream.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A private directory for the inputs, so parallel runs do not meet.
+const std::string &work_dir() {
+  static const std::string dir = [] {
+    std::string path = ::testing::TempDir() + "subparse_cli_" + std::to_string(getpid()) + "/";
+    fs::create_directories(path);
+    return path;
+  }();
+  return dir;
+}
+
+std::string write_input(const std::string &name, const std::string &bytes) {
+  const std::string path = work_dir() + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+std::string quote(const std::string &arg) {
+  std::string quoted = "'";
+  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// `s` with every "{in}" replaced by `path`.
+std::string with_path(const std::string &s, const std::string &path) {
+  std::string result;
+  size_t from = 0;
+  for (size_t at; (at = s.find("{in}", from)) != std::string::npos; from = at + 4)
+    result += s.substr(from, at - from) + path;
+  return result + s.substr(from);
+}
+
+struct Outcome {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool with `args`; standard input comes from `stdin_path` or is empty.
+Outcome run_cli(const std::vector<std::string> &args, const std::string &stdin_path = "") {
+  std::string command = quote(SUBPARSE_CLI);
+  for (const auto &arg : args) command.append(" ").append(quote(arg));
+  command.append(" <").append(stdin_path.empty() ? "/dev/null" : quote(stdin_path));
+  Outcome run{};
+  run.code = subtest::run_command(command, &run.out, &run.err);
+  return run;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  static void TearDownTestSuite() { fs::remove_all(work_dir()); }
+};
+
+TEST_F(Cli, HelpDescribesEveryOptionAndExitCode) {
+  for (const char *flag : {"--help", "-h"}) {
+    SCOPED_TRACE(flag);
+    const Outcome run = run_cli({flag});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.err, "");
+    for (const char *needle :
+         {"-f FORMAT", "-e ENCODING", "--detect", "--cues",    "FILE|-", "auto",  "srt",
+          "vtt",       "ass",         "microdvd", "subviewer", "ttml",   "ytxml", "lrc",
+          "sami",      "bilibili",    "acfun",    "warning: ", "64",     "66"})
+      EXPECT_NE(run.out.find(needle), std::string::npos) << "help lacks " << needle;
+  }
+}
+
+enum class Input { kFile, kStdin, kMissing, kDirectory };
+
+struct Case {
+  const char *name;
+  std::vector<std::string> args;  // "{in}" stands for the input's path
+  Input kind;
+  std::string file;   // name of the input in the work directory
+  std::string bytes;  // its content
+  int code;
+  std::string out;               // the whole standard output
+  std::vector<std::string> err;  // substrings of standard error ("{in}" as above)
+};
+
+TEST_F(Cli, ExitCodesAndStreams) {
+  const std::string utf16_odd = std::string("\xFF\xFEh\0i\0x", 7);
+  std::string cp1252;  // eight lone E9 bytes: not UTF-8
+  for (int i = 0; i < 8; ++i) cp1252 += "caf\xE9 ok\n";
+  const std::string enoent = std::strerror(ENOENT);
+  const std::string eisdir = std::strerror(EISDIR);
+
+  // clang-format off
+  const std::vector<Case> cases = {
+      // Usage errors: nothing on standard output, the culprit named.
+      {"no file", {}, Input::kFile, "a.txt", "hello", 64, "", {"subparse: "}},
+      {"unknown option", {"--bogus", "{in}"}, Input::kFile, "a.txt", "hello", 64, "", {"--bogus"}},
+      {"unknown format", {"-f", "xyz", "{in}"}, Input::kFile, "a.txt", "hello", 64, "", {"xyz"}},
+      {"missing -e value", {"{in}", "-e"}, Input::kFile, "a.txt", "hello", 64, "", {"-e"}},
+      {"missing -f value", {"{in}", "-f"}, Input::kFile, "a.txt", "hello", 64, "", {"-f"}},
+      {"two files", {"{in}", "{in}"}, Input::kFile, "a.txt", "hello", 64, "", {"subparse: "}},
+      // Unreadable inputs: 66 with the system's reason.
+      {"missing file", {"{in}"}, Input::kMissing, "none.srt", "", 66, "",
+       {"subparse: {in}: " + enoent + "\n"}},
+      {"missing file with --detect", {"--detect", "{in}"}, Input::kMissing, "none.srt", "", 66, "",
+       {"subparse: {in}: " + enoent + "\n"}},
+      {"directory", {"{in}"}, Input::kDirectory, "dir.srt", "", 66, "",
+       {"subparse: {in}: " + eisdir + "\n"}},
+      // Parse failures: the code of sub_parse and its error text.
+      {"empty file", {"{in}"}, Input::kFile, "empty.srt", "", 3, "",
+       {"subparse: {in}: empty buffer (code 3)\n"}},
+      {"nothing parses", {"{in}"}, Input::kFile, "a.txt", "hello", 5, "",
+       {"subparse: {in}: all parsers failed (code 5)\n"}},
+      {"explicit auto", {"-f", "auto", "{in}"}, Input::kFile, "a.txt", "hello", 5, "",
+       {"all parsers failed (code 5)"}},
+      {"--cues on a failed parse", {"--cues", "{in}"}, Input::kFile, "a.txt", "hello", 5, "",
+       {"(code 5)"}},
+      {"stdin", {"-"}, Input::kStdin, "in.txt", "hello", 5, "",
+       {"subparse: -: all parsers failed (code 5)\n"}},
+      {"empty stdin", {"-"}, Input::kStdin, "in.txt", "", 3, "",
+       {"subparse: -: empty buffer (code 3)\n"}},
+      {"UTF-16 with an odd trailing byte", {"{in}"}, Input::kFile, "utf16.txt", utf16_odd, 5, "",
+       {"warning: encoding: replaced 1 invalid sequences with U+FFFD\n", "(code 5)"}},
+      {"CP1252 fallback warns", {"{in}"}, Input::kFile, "latin.txt", cp1252, 5, "",
+       {"warning: encoding: auto-detected as CP1252 (invalid UTF-8)\n", "(code 5)"}},
+      // No error text from the library: the tool describes the code itself.
+      {"UTF-16 mark and one byte", {"{in}"}, Input::kFile, "bad16.txt", "\xFF\xFE\x41", 2, "",
+       {"subparse: {in}: ", " (code 2)\n"}},
+      {"unknown encoding", {"-e", "no-such-enc", "{in}"}, Input::kFile, "a.txt", "hello", 2, "",
+       {"subparse: {in}: iconv failed for encoding no-such-enc (code 2)\n"}},
+      // --detect names the guess and parses nothing.
+      {"detect vtt", {"--detect", "{in}"}, Input::kFile, "a.txt", "WEBVTT\n", 0, "vtt\n", {}},
+      {"detect by extension", {"--detect", "{in}"}, Input::kFile, "movie.srt", "hello", 0,
+       "srt\n", {}},
+      {"detect by last extension, any case", {"--detect", "{in}"}, Input::kFile, "movie.EN.SRT",
+       "hello", 0, "srt\n", {}},
+      {"content beats extension", {"--detect", "{in}"}, Input::kFile, "movie.srt", "WEBVTT\n", 0,
+       "vtt\n", {}},
+      {"detect on an empty file", {"--detect", "{in}"}, Input::kFile, "song.lrc", "", 0, "lrc\n",
+       {}},
+      {"detect nothing", {"--detect", "{in}"}, Input::kFile, "a.txt", "hello", 0, "auto\n", {}},
+      {"detect on stdin has no name", {"--detect", "-"}, Input::kStdin, "movie.srt", "hello", 0,
+       "auto\n", {}},
+      {"detect on stdin reads content", {"--detect", "-"}, Input::kStdin, "in.txt", "WEBVTT\n", 0,
+       "vtt\n", {}},
+  };
+  // clang-format on
+
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = work_dir() + c.file;
+    fs::remove_all(path);
+    if (c.kind == Input::kDirectory) fs::create_directory(path);
+    if (c.kind == Input::kFile || c.kind == Input::kStdin) write_input(c.file, c.bytes);
+
+    std::vector<std::string> args = c.args;
+    for (auto &arg : args) arg = with_path(arg, path);
+    const Outcome run = run_cli(args, c.kind == Input::kStdin ? path : "");
+
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_EQ(run.out, c.out);
+    for (const std::string &pattern : c.err) {
+      const std::string needle = with_path(pattern, path);
+      EXPECT_NE(run.err.find(needle), std::string::npos) << "stderr: " << run.err;
+    }
+    if (c.code == 0) {
+      EXPECT_EQ(run.err, "");
+    }
+  }
+}
+
+TEST_F(Cli, EveryFormatNameIsAccepted) {
+  const std::string path = write_input("names.txt", "hello");
+  for (int32_t id = -1; id < SUB_FMT_COUNT; ++id) {
+    const std::string name = sub_format_name(id);
+    SCOPED_TRACE(name);
+    const Outcome run = run_cli({"-f", name, path});
+    EXPECT_GE(run.code, 1) << run.err;
+    EXPECT_LE(run.code, 5) << run.err;
+    EXPECT_NE(run.err.find("subparse: " + path + ": "), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(Cli, RandomMegabyteFailsCleanly) {
+  std::mt19937 rng(20240601);
+  std::string noise(1 << 20, '\0');
+  for (char &b : noise) b = static_cast<char>(rng() & 0xFF);
+  const std::string path = write_input("noise.bin", noise);
+
+  const Outcome run = run_cli({path});
+  EXPECT_GE(run.code, 1) << run.err;
+  EXPECT_LE(run.code, 5) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("(code " + std::to_string(run.code) + ")"), std::string::npos);
+
+  const Outcome detect = run_cli({"--detect", path});
+  EXPECT_EQ(detect.code, 0) << detect.err;
+  ASSERT_FALSE(detect.out.empty());
+  EXPECT_EQ(detect.out.find('\n'), detect.out.size() - 1);
+}
+
+}  // namespace

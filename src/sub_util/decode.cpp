@@ -136,13 +136,7 @@ int decode_count_invalid(const unsigned char *s, size_t len, int limit) {
   int invalid = 0;
   size_t i = 0;
   while (i < len && invalid < limit) {
-    // Runs of ASCII go eight bytes at a time.
-    while (i + 8 <= len) {
-      uint64_t word = 0;
-      std::memcpy(&word, s + i, 8);
-      if (word & 0x8080808080808080ULL) break;
-      i += 8;
-    }
+    i += sub_find_non_ascii(s + i, len - i);
     if (i >= len) break;
     const unsigned char c = s[i];
     size_t follow = 0;

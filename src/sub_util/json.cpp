@@ -19,20 +19,6 @@
 
 namespace {
 
-// Byte classes for string escaping.
-enum JsonByte : unsigned char { JB_PLAIN = 0, JB_ESCAPE = 1, JB_HIGH = 2 };
-
-constexpr auto json_byte_table = [] {
-  struct Table {
-    unsigned char cls[256];
-  } t{};
-  for (int c = 0; c < 0x20; ++c) t.cls[c] = JB_ESCAPE;
-  t.cls[static_cast<unsigned char>('"')] = JB_ESCAPE;
-  t.cls[static_cast<unsigned char>('\\')] = JB_ESCAPE;
-  for (int c = 0x80; c < 0x100; ++c) t.cls[c] = JB_HIGH;
-  return t;
-}();
-
 // Length of the well-formed UTF-8 sequence at s[i], or 0 with *subpart set to
 // the length of its maximal ill-formed subpart (at least 1).
 size_t json_utf8_seq(const unsigned char *s, size_t n, size_t i, size_t *subpart) {
@@ -113,12 +99,12 @@ void JsonOut::put_string(const char *line) {
   *out++ = '"';
   size_t i = 0;
   while (i < n) {
-    const unsigned char cls = json_byte_table.cls[s[i]];
-    if (cls == JB_PLAIN) {
-      *out++ = static_cast<char>(s[i++]);
-      continue;
-    }
-    if (cls == JB_ESCAPE) {
+    const size_t plain = sub_find_json_special(s + i, n - i);
+    std::memcpy(out, s + i, plain);
+    out += plain;
+    i += plain;
+    if (i >= n) break;
+    if (s[i] < 0x80) {
       const unsigned char c = s[i++];
       *out++ = '\\';
       switch (c) {

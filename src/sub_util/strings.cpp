@@ -173,46 +173,30 @@ char **sub_split_lines(const char *text, size_t len, int32_t *out_count) {
   return lines;
 }
 
-namespace {
-
-// Bytes that can end a line or cut it short; everything else is content.
-enum LineByte : unsigned char { LB_TEXT = 0, LB_BREAK = 1, LB_NUL = 2 };
-
-constexpr auto line_byte_table = [] {
-  struct Table {
-    unsigned char cls[256];
-  } t{};
-  t.cls[static_cast<unsigned char>('\r')] = LB_BREAK;
-  t.cls[static_cast<unsigned char>('\n')] = LB_BREAK;
-  t.cls[0xE2] = LB_BREAK;  // maybe U+2028
-  t.cls[0] = LB_NUL;
-  return t;
-}();
-
-}  // namespace
-
 bool sub_line_next(SubLineReader *reader, std::string_view *line) {
   if (reader->done) return false;
   const auto *start = reinterpret_cast<const unsigned char *>(reader->pos);
-  const auto *end = reinterpret_cast<const unsigned char *>(reader->end);
-  const unsigned char *nul = nullptr;
-  const size_t len = static_cast<size_t>(end - start);
-  for (size_t j = 0; j < len; ++j) {
-    const unsigned char cls = line_byte_table.cls[start[j]];
-    if (cls == LB_TEXT) continue;
-    if (cls == LB_NUL) {
-      if (!nul) nul = start + j;
+  const size_t len = static_cast<size_t>(reader->end - reader->pos);
+  size_t cut = len;  // the first NUL of the line, if any
+  size_t j = 0;
+  for (;;) {
+    j += sub_find_line_special(start + j, len - j);
+    if (j >= len) break;
+    if (start[j] == 0) {
+      if (cut == len) cut = j;
+      ++j;
       continue;
     }
     const size_t brk = split_break_len(start, len, j);
-    if (!brk) continue;
-    const unsigned char *cut = nul ? nul : start + j;
-    *line = std::string_view(reader->pos, static_cast<size_t>(cut - start));
+    if (!brk) {
+      ++j;
+      continue;
+    }
+    *line = std::string_view(reader->pos, cut < j ? cut : j);
     reader->pos += j + brk;
     return true;
   }
-  const unsigned char *cut = nul ? nul : end;
-  *line = std::string_view(reader->pos, static_cast<size_t>(cut - start));
+  *line = std::string_view(reader->pos, cut);
   reader->pos = reader->end;
   reader->done = true;
   return true;

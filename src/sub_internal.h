@@ -112,7 +112,8 @@ inline size_t sub_find_line_special(const unsigned char *p, size_t n) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
                                      _mm_or_si128(_mm_cmpeq_epi8(v, e2), _mm_cmpeq_epi8(v, nul)));
-    if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(__builtin_ctz(mask));
+    if (const int mask = _mm_movemask_epi8(hit))
+      return i + static_cast<size_t>(__builtin_ctz(mask));
   }
 #endif
   for (; i < n; ++i)
@@ -131,9 +132,11 @@ inline size_t sub_find_json_special(const unsigned char *p, size_t n) {
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
     // A signed compare puts bytes of 0x80 and above below 0x20 as well.
-    const __m128i hit = _mm_or_si128(_mm_cmplt_epi8(v, space),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
-    if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(__builtin_ctz(mask));
+    const __m128i hit =
+        _mm_or_si128(_mm_cmplt_epi8(v, space),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+    if (const int mask = _mm_movemask_epi8(hit))
+      return i + static_cast<size_t>(__builtin_ctz(mask));
   }
 #endif
   for (; i < n; ++i)
@@ -247,7 +250,7 @@ int sub_parse_ssa_time(const char *text);
 struct SubCue {
   int32_t start_ms;
   int32_t end_ms;
-  SubStrList lines;
+  SubStrList lines;  // strings and array live in g_sub.pool, not owned by the list
   int32_t is_danmu;
   int32_t danmu_mode;
   uint32_t danmu_color;
@@ -271,6 +274,7 @@ struct SubState {
   char *result_json;
   char *text;
   uint64_t text_len;
+  struct SubPoolChunk *pool;  // holds every cue line and line array
 };
 
 extern SubState g_sub;
@@ -289,9 +293,10 @@ int32_t sub_cue_add(int32_t start_ms, int32_t end_ms);
 int sub_cue_add_line(int32_t index, const char *line);
 // Like sub_cue_add_line for `n` bytes at `p` (need not be NUL-terminated).
 int sub_cue_add_line_n(int32_t index, const char *p, size_t n);
-// Releases every cue and the cue array; nothing else of g_sub changes.
+// Releases every cue, their lines and the cue array; nothing else of g_sub
+// changes.
 void sub_cues_clear(void);
-// Drops the most recently added cue (its lines are released).
+// Drops the most recently added cue; its slot is reused by the next cue.
 void sub_cue_drop_last(void);
 
 // ---------------------------------------------------------------------------

@@ -8,8 +8,54 @@
 
 SubState g_sub;  // static storage: all zero at load
 
+// Cue lines and their pointer arrays are carved out of large chunks instead
+// of one allocation each: a danmaku file holds millions of them, and the
+// whole store is released at once anyway.
+struct SubPoolChunk {
+  SubPoolChunk *prev;
+  size_t used;
+  size_t cap;
+};
+
+namespace {
+
+constexpr size_t pool_first_chunk = size_t{64} << 10;
+constexpr size_t pool_max_chunk = size_t{4} << 20;
+
+char *pool_data(SubPoolChunk *chunk) { return reinterpret_cast<char *>(chunk + 1); }
+
+// `size` bytes aligned to `align` (a power of two) from the pool, or null.
+void *pool_alloc(size_t size, size_t align) {
+  SubPoolChunk *chunk = g_sub.pool;
+  if (chunk) {
+    const size_t at = (chunk->used + align - 1) & ~(align - 1);
+    if (at <= chunk->cap && chunk->cap - at >= size) {
+      chunk->used = at + size;
+      return pool_data(chunk) + at;
+    }
+  }
+  size_t cap = chunk ? chunk->cap * 2 : pool_first_chunk;
+  if (cap > pool_max_chunk) cap = pool_max_chunk;
+  if (cap < size) cap = size;
+  auto *fresh =
+      static_cast<SubPoolChunk *>(sub_malloc(sub_size_mul_add(cap, 1, sizeof(SubPoolChunk))));
+  if (!fresh) return nullptr;
+  *fresh = SubPoolChunk{chunk, size, cap};
+  g_sub.pool = fresh;
+  return pool_data(fresh);
+}
+
+void pool_release() {
+  while (SubPoolChunk *chunk = g_sub.pool) {
+    g_sub.pool = chunk->prev;
+    sub_free(chunk);
+  }
+}
+
+}  // namespace
+
 void sub_cues_clear(void) {
-  for (int32_t i = 0; i < g_sub.cue_count; ++i) sub_strlist_free(&g_sub.cues[i].lines);
+  pool_release();
   sub_free(g_sub.cues);
   g_sub.cues = nullptr;
   g_sub.cue_count = 0;
@@ -59,7 +105,23 @@ int32_t sub_cue_add(int32_t start_ms, int32_t end_ms) {
 
 int sub_cue_add_line_n(int32_t index, const char *p, size_t n) {
   if (index < 0 || index >= g_sub.cue_count) return -1;
-  return sub_strlist_push_n(&g_sub.cues[index].lines, p, n);
+  SubStrList &lines = g_sub.cues[index].lines;
+  if (lines.count >= lines.cap) {
+    if (lines.cap > INT32_MAX / 2) return -1;
+    const int32_t cap = lines.cap ? lines.cap * 2 : 4;
+    void *grown = pool_alloc(static_cast<size_t>(cap) * sizeof(char *), alignof(char *));
+    if (!grown) return -1;
+    if (lines.count)
+      std::memcpy(grown, lines.items, static_cast<size_t>(lines.count) * sizeof(char *));
+    lines.items = static_cast<char **>(grown);
+    lines.cap = cap;
+  }
+  char *copy = static_cast<char *>(pool_alloc(sub_size_mul_add(n, 1, 1), 1));
+  if (!copy) return -1;
+  if (n) std::memcpy(copy, p, n);
+  copy[n] = '\0';
+  lines.items[lines.count++] = copy;
+  return 0;
 }
 
 int sub_cue_add_line(int32_t index, const char *line) {
@@ -67,6 +129,5 @@ int sub_cue_add_line(int32_t index, const char *line) {
 }
 
 void sub_cue_drop_last(void) {
-  if (g_sub.cue_count <= 0) return;
-  sub_strlist_free(&g_sub.cues[--g_sub.cue_count].lines);
+  if (g_sub.cue_count > 0) --g_sub.cue_count;  // its lines stay in the pool until it is cleared
 }

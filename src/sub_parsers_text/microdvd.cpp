@@ -7,7 +7,6 @@
 // Frames become milliseconds at 25 fps unless the first timed line declares
 // another rate. Frame numbers beyond 32 bits make the line untimed; times
 // beyond 32 bits saturate.
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -52,36 +51,10 @@ bool mdvd_timed_line(std::string_view line, MdvdTiming *t) {
   return true;
 }
 
-inline bool mdvd_is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Reads a number the way strtof does (leading white space, sign, decimal,
-// hexadecimal, inf, nan) without depending on the locale. Returns the
-// number of bytes consumed, 0 when there is no number.
-size_t mdvd_strtof(std::string_view s, float *value) {
-  size_t i = 0;
-  while (i < s.size() && mdvd_is_c_space(s[i])) ++i;
-  const bool negative = i < s.size() && s[i] == '-';
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
-  const char *first = s.data() + i;
-  const char *last = s.data() + s.size();
-  std::from_chars_result r{first, std::errc::invalid_argument};
-  float v = 0.0f;
-  if (last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X')) {
-    r = std::from_chars(first + 2, last, v, std::chars_format::hex);
-    if (r.ptr == first + 2) r = std::from_chars(first, first + 1, v);  // "0x" alone reads as 0
-  } else {
-    r = std::from_chars(first, last, v);
-  }
-  if (r.ptr == first) return 0;
-  if (r.ec == std::errc::result_out_of_range) v = HUGE_VALF;  // never a frame rate
-  *value = negative ? -v : v;
-  return static_cast<size_t>(r.ptr - s.data());
-}
-
 // Whether the text of the first timed line declares the frame rate.
 bool mdvd_frame_rate(std::string_view text, float *fps) {
   float value = 0.0f;
-  const size_t used = mdvd_strtof(text, &value);
+  const size_t used = sub_strtof(text, &value);
   if (!used || !(value > 1.0f) || !(value < 120.0f)) return false;
   if (used < text.size() && text[used] != ' ' && text[used] != '{') return false;
   *fps = value;

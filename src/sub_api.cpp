@@ -13,9 +13,17 @@ constexpr const char *fmt_names[SUB_FMT_COUNT] = {
 // identifier outside the table. Not const only so that tests can stand in
 // their own parsers (sub_test_swap_parser).
 SubParserFn parsers[SUB_FMT_COUNT] = {
-    sub_parse_srt,       sub_parse_vtt,      sub_parse_ass,   sub_parse_microdvd,
-    sub_parse_subviewer, sub_parse_ttml,     sub_parse_ytxml, nullptr,
-    sub_parse_sami,      sub_parse_bilibili, nullptr,
+    sub_parse_srt,        // 0
+    sub_parse_vtt,        // 1
+    sub_parse_ass,        // 2
+    sub_parse_microdvd,   // 3
+    sub_parse_subviewer,  // 4
+    sub_parse_ttml,       // 5
+    sub_parse_ytxml,      // 6
+    sub_parse_lrc,        // 7
+    sub_parse_sami,       // 8
+    sub_parse_bilibili,   // 9
+    sub_parse_acfun,      // 10
 };
 
 // Tried in this order when detection names nothing; SRT's loose timing lines

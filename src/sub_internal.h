@@ -400,6 +400,8 @@ int sub_parse_ttml(const char *text, size_t len);
 int sub_parse_ytxml(const char *text, size_t len);
 int sub_parse_sami(const char *text, size_t len);
 int sub_parse_bilibili(const char *text, size_t len);
+int sub_parse_lrc(const char *text, size_t len);
+int sub_parse_acfun(const char *text, size_t len);
 
 // Process-wide TTML warning flags: 1 until the warning is raised in a parse.
 extern int g_tt_warn_frame;

@@ -1,0 +1,172 @@
+// LRC lyrics: lines that start with time tags, then the lyric text
+//
+//   [ti:Song]  [ar:Singer]  [offset:+500]       metadata; only offset counts
+//   [00:01.00][00:05.00]Chorus                  one entry per time tag (16 at most)
+//
+// The entries of the whole file are ordered by time; each distinct time is
+// one cue lasting until the next time (3000 ms when its time repeats or it
+// is the last). When several entries share a time, the text is the one that
+// an in-place exchange sort (for each p, swap in every later entry with a
+// smaller time) would leave first among them; that winner is found here in
+// O(n log n) from the positions of the entries, with a Fenwick tree.
+#include <algorithm>
+#include <cstring>
+
+#include "sub_internal.h"
+
+namespace {
+
+constexpr size_t lrc_tag_max = 127;  // bytes of one tag's content
+constexpr size_t lrc_key_max = 31;   // bytes of a metadata key
+constexpr int lrc_max_times = 16;    // time tags of one line that count
+constexpr int32_t lrc_last_ms = 3000;
+
+struct LrcEntry {
+  int32_t time;
+  uint32_t pos;  // index in file order
+  const char *text;
+  uint32_t len;
+};
+
+struct LrcEntries {
+  LrcEntry *items = nullptr;
+  int32_t count = 0;
+  int32_t cap = 0;
+  ~LrcEntries() { sub_free(items); }
+  bool push(const LrcEntry &e) {
+    if (count >= cap &&
+        sub_grow_array(reinterpret_cast<void **>(&items), &cap, 32, sizeof(LrcEntry)))
+      return false;
+    items[count++] = e;
+    return true;
+  }
+};
+
+// (seconds + minutes × 60) × 1000 of a time tag's content "mm:ss.xx".
+int32_t lrc_tag_time(std::string_view content, size_t colon) {
+  const int64_t minutes = sub_atoi(content);
+  double seconds = 0;
+  sub_strtod(content.substr(colon + 1), &seconds);
+  return sub_double_to_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
+}
+
+// Reads the tags at the head of a trimmed line; adds one entry per time tag.
+void lrc_read_line(std::string_view line, LrcEntries *entries, double *offset, bool *has_offset) {
+  int32_t times[lrc_max_times];
+  int ntimes = 0;
+  size_t at = 0;  // the current '['
+  size_t text_from = 0;
+  for (;;) {
+    const size_t close = line.find(']', at + 1);
+    if (close == std::string_view::npos) {
+      text_from = at;
+      break;
+    }
+    const std::string_view content = line.substr(at + 1, close - at - 1).substr(0, lrc_tag_max);
+    const size_t colon = content.find(':');
+    if (colon != std::string_view::npos) {
+      if (content[0] >= '0' && content[0] <= '9') {
+        const int32_t t = lrc_tag_time(content, colon);
+        if (ntimes < lrc_max_times) times[ntimes++] = t;
+      } else {
+        const std::string_view key = content.substr(0, colon).substr(0, lrc_key_max);
+        if (key.size() == 6 && sub_sv_istarts(key, "offset")) {
+          sub_strtod(content.substr(colon + 1), offset);
+          *has_offset = true;
+        }
+      }
+    }
+    if (close + 1 < line.size() && line[close + 1] == '[') {
+      at = close + 1;
+      continue;
+    }
+    text_from = close + 1;
+    break;
+  }
+  if (ntimes == 0) return;
+  const std::string_view text = sub_sv_trim(line.substr(text_from));
+  for (int i = 0; i < ntimes; ++i) {
+    const LrcEntry e{times[i], static_cast<uint32_t>(entries->count), text.data(),
+                     static_cast<uint32_t>(text.size())};
+    if (!entries->push(e)) return;
+  }
+}
+
+// Counts of entries by position, for the exchange sort's tie rule.
+struct Fenwick {
+  int32_t *tree = nullptr;
+  size_t n = 0;
+  explicit Fenwick(size_t size)
+      : tree(static_cast<int32_t *>(sub_malloc(sub_size_mul_add(size + 1, sizeof(int32_t), 0)))),
+        n(size) {
+    if (tree) std::memset(tree, 0, (size + 1) * sizeof(int32_t));
+  }
+  ~Fenwick() { sub_free(tree); }
+  void add(size_t pos) {
+    for (size_t i = pos + 1; i <= n; i += i & (~i + 1)) ++tree[i];
+  }
+  // Entries inserted at positions below `pos`.
+  int64_t below(size_t pos) const {
+    int64_t s = 0;
+    for (size_t i = pos; i > 0; i -= i & (~i + 1)) s += tree[i];
+    return s;
+  }
+};
+
+// The entry of a group of equal times (file positions in increasing order)
+// that the exchange sort leaves first: with c_j the number of smaller times
+// between the j-th and the next member (after the last one: to the end),
+// walk j from the last member down with f = (f + c_j) mod j; the first j
+// where f = j - 1 wins.
+size_t lrc_group_winner(const LrcEntry *group, size_t m, const Fenwick &smaller, size_t total) {
+  int64_t f = 0;
+  for (size_t j = m; j >= 1; --j) {
+    const size_t from = group[j - 1].pos + 1;
+    const size_t to = j < m ? group[j].pos : total;
+    const int64_t c = smaller.below(to) - smaller.below(from);
+    f = (f + c) % static_cast<int64_t>(j);
+    if (f == static_cast<int64_t>(j) - 1) return j - 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int sub_parse_lrc(const char *text, size_t len) {
+  LrcEntries entries;
+  double offset = 0;
+  bool has_offset = false;
+  SubLineReader reader = sub_line_reader(text, len);
+  std::string_view line;
+  while (sub_line_next(&reader, &line)) {
+    line = sub_sv_trim(line);
+    if (!line.empty() && line[0] == '[') lrc_read_line(line, &entries, &offset, &has_offset);
+  }
+  if (entries.count == 0) {
+    sub_set_error("no LRC lyrics");
+    return SUB_ERR_NOCUES;
+  }
+  const auto total = static_cast<size_t>(entries.count);
+  LrcEntry *e = entries.items;
+  if (has_offset)
+    for (size_t i = 0; i < total; ++i)
+      e[i].time = sub_double_to_i32(static_cast<double>(e[i].time) - offset);
+  Fenwick smaller(total);
+  if (!smaller.tree) return SUB_ERR_NOMEM;
+  std::sort(e, e + total, [](const LrcEntry &a, const LrcEntry &b) {
+    return a.time != b.time ? a.time < b.time : a.pos < b.pos;
+  });
+  for (size_t g = 0; g < total;) {
+    size_t m = 1;
+    while (g + m < total && e[g + m].time == e[g].time) ++m;
+    const LrcEntry &win = e[g + (m > 1 ? lrc_group_winner(e + g, m, smaller, total) : 0)];
+    const int32_t start = e[g].time;
+    const int32_t end = (m == 1 && g + 1 < total) ? e[g + 1].time : sub_add_sat(start, lrc_last_ms);
+    const int32_t cue = sub_cue_add(start, end);
+    if (cue >= 0) sub_cue_add_line_n(cue, win.text, win.len);
+    for (size_t k = 0; k < m; ++k) smaller.add(e[g + k].pos);
+    g += m;
+  }
+  g_sub.detected_format = SUB_FMT_LRC;
+  return SUB_OK;
+}

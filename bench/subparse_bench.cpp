@@ -39,6 +39,17 @@ void parse(benchmark::State &state, Generator gen, int32_t format) {
       benchmark::Counter(static_cast<double>(cues), benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// Adversarial inputs may rightly yield no cue; only the time counts.
+void parse_any(benchmark::State &state, Generator gen, int32_t format) {
+  const std::string &data = input(gen, static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(sub_parse(data.data(), data.size(), format, nullptr));
+    benchmark::DoNotOptimize(sub_result_json());
+  }
+  sub_clear();
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+
 void memcpy_baseline(benchmark::State &state) {
   const std::string &data = input(bench::srt, static_cast<size_t>(state.range(0)));
   std::string copy(data.size(), '\0');
@@ -54,15 +65,34 @@ constexpr int64_t large = 32 << 20;
 
 }  // namespace
 
+#define SUBPARSE_FORMAT_BENCH(name)               \
+  BENCHMARK_CAPTURE(parse, name, bench::name, -1) \
+      ->Arg(small)                                \
+      ->Arg(large)                                \
+      ->Unit(benchmark::kMillisecond)
+#define SUBPARSE_ADVERSARIAL_BENCH(name, format)          \
+  BENCHMARK_CAPTURE(parse_any, name, bench::name, format) \
+      ->Arg(small)                                        \
+      ->Arg(16 << 20)                                     \
+      ->Unit(benchmark::kMillisecond)
+
 BENCHMARK(memcpy_baseline)->Arg(small)->Arg(large)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(parse, srt, bench::srt, -1)->Arg(small)->Arg(large)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(parse, vtt, bench::vtt, -1)->Arg(small)->Arg(large)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(parse, ass, bench::ass, -1)->Arg(small)->Arg(large)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(parse, microdvd, bench::microdvd, -1)
-    ->Arg(small)->Arg(large)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(parse, subviewer, bench::subviewer, -1)
-    ->Arg(small)->Arg(large)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(parse, microdvd_braces, bench::microdvd_braces, 3)
-    ->Arg(small)->Arg(16 << 20)->Unit(benchmark::kMillisecond);
+SUBPARSE_FORMAT_BENCH(srt);
+SUBPARSE_FORMAT_BENCH(vtt);
+SUBPARSE_FORMAT_BENCH(ass);
+SUBPARSE_FORMAT_BENCH(microdvd);
+SUBPARSE_FORMAT_BENCH(subviewer);
+SUBPARSE_FORMAT_BENCH(ttml);
+SUBPARSE_FORMAT_BENCH(ytxml);
+SUBPARSE_FORMAT_BENCH(lrc);
+SUBPARSE_FORMAT_BENCH(sami);
+SUBPARSE_FORMAT_BENCH(bilibili);
+SUBPARSE_FORMAT_BENCH(acfun);
+SUBPARSE_ADVERSARIAL_BENCH(microdvd_braces, 3);
+SUBPARSE_ADVERSARIAL_BENCH(ttml_unclosed, 5);
+SUBPARSE_ADVERSARIAL_BENCH(ytxml_unclosed, 6);
+SUBPARSE_ADVERSARIAL_BENCH(bilibili_unclosed, 9);
+SUBPARSE_ADVERSARIAL_BENCH(sami_blocks, 8);
+SUBPARSE_ADVERSARIAL_BENCH(lrc_ties, 7);
 
 BENCHMARK_MAIN();

@@ -20,7 +20,7 @@ struct SubPoolChunk {
 namespace {
 
 constexpr size_t pool_first_chunk = size_t{64} << 10;
-constexpr size_t pool_max_chunk = size_t{4} << 20;
+constexpr size_t pool_max_chunk = size_t{16} << 20;
 
 char *pool_data(SubPoolChunk *chunk) { return reinterpret_cast<char *>(chunk + 1); }
 
@@ -34,7 +34,7 @@ void *pool_alloc(size_t size, size_t align) {
       return pool_data(chunk) + at;
     }
   }
-  size_t cap = chunk ? chunk->cap * 2 : pool_first_chunk;
+  size_t cap = chunk ? chunk->cap * 4 : pool_first_chunk;
   if (cap > pool_max_chunk) cap = pool_max_chunk;
   if (cap < size) cap = size;
   auto *fresh =

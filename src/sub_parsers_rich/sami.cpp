@@ -22,17 +22,32 @@ constexpr size_t sami_max_digits = 31;
 
 struct SamiEntry {
   int32_t start;
-  char *text;  // owned, cleaned, NUL-terminated
+  size_t offset;  // of its cleaned text in SamiEntries::texts
   size_t len;
 };
 
+// The entries and, one after the other, their cleaned texts.
 struct SamiEntries {
   SamiEntry *items = nullptr;
   int32_t count = 0;
   int32_t cap = 0;
+  char *texts = nullptr;
+  size_t texts_len = 0;
+  size_t texts_cap = 0;
   ~SamiEntries() {
-    for (int32_t i = 0; i < count; ++i) sub_free(items[i].text);
     sub_free(items);
+    sub_free(texts);
+  }
+  // Room for `n` more text bytes; false when memory ran out.
+  bool reserve_text(size_t n) {
+    if (texts_cap - texts_len >= n) return true;
+    size_t want = sub_size_mul_add(texts_cap, 2, 0);
+    if (want < sub_size_mul_add(texts_len, 1, n)) want = sub_size_mul_add(texts_len, 1, n);
+    char *grown = static_cast<char *>(sub_realloc(texts, want));
+    if (!grown) return false;
+    texts = grown;
+    texts_cap = want;
+    return true;
   }
 };
 
@@ -41,13 +56,19 @@ inline bool sami_ends_with(const char *out, size_t n, std::string_view needle) {
          sub_sv_istarts(std::string_view(out + n - needle.size(), needle.size()), needle);
 }
 
-// Removes every occurrence of `needle` (ignoring case), also those that a
-// removal brings together; returns the new length.
+// Removes every occurrence of `needle` (ignoring case; it ends with '>'),
+// also those that a removal brings together; returns the new length.
 size_t sami_remove_all(char *s, size_t n, std::string_view needle) {
+  if (sub_sv_ifind(std::string_view(s, n), needle) == std::string_view::npos) return n;
   size_t w = 0;
-  for (size_t r = 0; r < n; ++r) {
-    s[w++] = s[r];
-    if (s[r] == needle.back() && sami_ends_with(s, w, needle)) w -= needle.size();
+  size_t r = 0;
+  while (r < n) {
+    const void *gt = std::memchr(s + r, '>', n - r);
+    const size_t run_end = gt ? static_cast<size_t>(static_cast<const char *>(gt) - s) + 1 : n;
+    std::memmove(s + w, s + r, run_end - r);
+    w += run_end - r;
+    r = run_end;
+    if (gt && sami_ends_with(s, w, needle)) w -= needle.size();
   }
   return w;
 }
@@ -55,18 +76,25 @@ size_t sami_remove_all(char *s, size_t n, std::string_view needle) {
 // Replaces every <br...> tag (any tag whose name starts "br") by LF.
 size_t sami_breaks(char *s, size_t n) {
   size_t w = 0;
-  for (size_t r = 0; r < n; ++r) {
-    if (s[r] == '<' && r + 2 < n && (s[r + 1] | 0x20) == 'b' && (s[r + 2] | 0x20) == 'r') {
+  size_t r = 0;
+  while (r < n) {
+    const void *lt = std::memchr(s + r, '<', n - r);
+    const size_t run = lt ? static_cast<size_t>(static_cast<const char *>(lt) - (s + r)) : n - r;
+    std::memmove(s + w, s + r, run);
+    w += run;
+    r += run;
+    if (r >= n) break;
+    if (r + 2 < n && (s[r + 1] | 0x20) == 'b' && (s[r + 2] | 0x20) == 'r') {
       const void *gt = std::memchr(s + r, '>', n - r);
       if (!gt) {  // an unclosed <br: the rest stays as it is
         std::memmove(s + w, s + r, n - r);
         return w + (n - r);
       }
       s[w++] = '\n';
-      r = static_cast<size_t>(static_cast<const char *>(gt) - s);
+      r = static_cast<size_t>(static_cast<const char *>(gt) - s) + 1;
       continue;
     }
-    s[w++] = s[r];
+    s[w++] = s[r++];
   }
   return w;
 }
@@ -90,6 +118,7 @@ size_t sami_first_paragraph(char *s, size_t n) {
 
 // Removes every "<div ...>" up to its '>'; an unclosed one ends the removal.
 size_t sami_divs(char *s, size_t n) {
+  if (sub_sv_ifind(std::string_view(s, n), "<div") == std::string_view::npos) return n;
   size_t w = 0;
   for (size_t r = 0; r < n; ++r) {
     s[w++] = s[r];
@@ -120,20 +149,21 @@ size_t sami_fold_blanks(char *s, size_t n) {
   return w;
 }
 
-// Cleans a block's text in place; returns the cleaned view.
-std::string_view sami_clean(char *s, size_t n) {
-  n = sami_breaks(s, n);
-  for (std::string_view closing : {"</body>", "</sami>", "</sync>", "</p>"})
-    n = sami_remove_all(s, n, closing);
-  n = sami_first_paragraph(s, n);
-  n = sami_divs(s, n);
-  n = sami_remove_all(s, n, "</div>");
+// Cleans a block's text in place; returns its new length.
+size_t sami_clean(char *s, size_t n) {
+  if (std::memchr(s, '<', n)) {
+    n = sami_breaks(s, n);
+    for (std::string_view closing : {"</body>", "</sami>", "</sync>", "</p>"})
+      n = sami_remove_all(s, n, closing);
+    n = sami_first_paragraph(s, n);
+    n = sami_divs(s, n);
+    n = sami_remove_all(s, n, "</div>");
+  }
   n = sub_html_decode(s, n);
   n = sami_fold_blanks(s, n);
   const std::string_view trimmed = sub_sv_trim(std::string_view(s, n));
   std::memmove(s, trimmed.data(), trimmed.size());
-  s[trimmed.size()] = '\0';
-  return std::string_view(s, trimmed.size());
+  return trimmed.size();
 }
 
 // How long the last caption stays: its bytes outside markup read at 14.7 a
@@ -175,11 +205,12 @@ void sami_add_cues(const SamiEntries &entries) {
       const int32_t next = entries.items[i + 1].start;
       end = next > e.start ? next : sub_add_sat(e.start, 1000);
     } else {
-      end = sub_add_sat(e.start, sami_last_duration(std::string_view(e.text, e.len)));
+      end = sub_add_sat(e.start,
+                        sami_last_duration(std::string_view(entries.texts + e.offset, e.len)));
     }
     const int32_t cue = sub_cue_add(e.start, end);
     if (cue < 0) continue;
-    std::string_view rest(e.text, e.len);
+    std::string_view rest(entries.texts + e.offset, e.len);
     for (;;) {
       const size_t lf = rest.find('\n');
       const std::string_view piece = sub_sv_trim(rest.substr(0, lf));
@@ -223,22 +254,22 @@ int sub_parse_sami(const char *text_in, size_t len_in) {
       next = tags.next(block_begin, &tag_len);
       block_end = next == std::string_view::npos ? text.size() : next;
     }
-    char *block = sub_strndup(text.data() + block_begin, block_end - block_begin);
-    if (!block) break;
-    if (ndigits == 0) {
-      sub_free(block);
-    } else {
+    if (ndigits > 0) {
       int64_t start = 0;
       for (size_t k = 0; k < ndigits && start <= INT32_MAX; ++k)
         start = start * 10 + (digits[k] - '0');
+      const size_t block_len = block_end - block_begin;
+      if (!entries.reserve_text(block_len)) break;
       if (entries.count >= entries.cap && sub_grow_array(reinterpret_cast<void **>(&entries.items),
-                                                         &entries.cap, 16, sizeof(SamiEntry))) {
-        sub_free(block);
+                                                         &entries.cap, 16, sizeof(SamiEntry)))
         break;
-      }
-      const std::string_view clean = sami_clean(block, block_end - block_begin);
-      entries.items[entries.count++] = SamiEntry{
-          start > INT32_MAX ? INT32_MAX : static_cast<int32_t>(start), block, clean.size()};
+      char *block = entries.texts + entries.texts_len;
+      std::memcpy(block, text.data() + block_begin, block_len);
+      const size_t clean_len = sami_clean(block, block_len);
+      entries.items[entries.count++] =
+          SamiEntry{start > INT32_MAX ? INT32_MAX : static_cast<int32_t>(start), entries.texts_len,
+                    clean_len};
+      entries.texts_len += clean_len;
     }
     tag = next;
   }

@@ -3,6 +3,7 @@
 // may have set one whose decimal separator is a comma).
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "sub_internal.h"
 
@@ -19,31 +20,60 @@ size_t num_skip_prefix(std::string_view s, bool *negative) {
   return i;
 }
 
+inline bool num_is_hex_digit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// For a number the reader found out of range: whether it is too small (rather
+// than too large), from where its first significant digit stands and its
+// exponent. [p, last) is the number without sign and "0x".
+bool num_is_tiny(const char *p, const char *last, bool hex) {
+  const int digit_weight = hex ? 4 : 1;
+  int64_t magnitude = 0;  // weight of the first significant digit, roughly
+  bool significant = false;
+  bool fraction = false;
+  for (; p < last; ++p) {
+    const char c = *p;
+    if (c == '.') {
+      fraction = true;
+      continue;
+    }
+    if (!(hex ? num_is_hex_digit(c) : (c >= '0' && c <= '9'))) break;
+    if (c != '0') significant = true;
+    if (!significant && fraction) magnitude -= digit_weight;
+    if (significant && !fraction && magnitude < INT32_MAX) magnitude += digit_weight;
+  }
+  int64_t exponent = 0;
+  if (p < last && (*p == (hex ? 'p' : 'e') || *p == (hex ? 'P' : 'E'))) {
+    ++p;
+    const bool negative = p < last && *p == '-';
+    if (p < last && (*p == '-' || *p == '+')) ++p;
+    for (; p < last && *p >= '0' && *p <= '9'; ++p)
+      if (exponent < INT32_MAX) exponent = exponent * 10 + (*p - '0');
+    if (negative) exponent = -exponent;
+  }
+  return magnitude + exponent < 0;
+}
+
 template <typename Float>
 size_t num_read_float(std::string_view s, Float *value) {
+  *value = 0;
   bool negative = false;
   const size_t i = num_skip_prefix(s, &negative);
   const char *first = s.data() + i;
   const char *last = s.data() + s.size();
-  std::from_chars_result r{first, std::errc::invalid_argument};
+  if (first < last && (*first == '-' || *first == '+')) return 0;  // one sign only
+  // "0x" needs a hexadecimal digit (after an optional point) to be hexadecimal.
+  const bool hex = last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X') &&
+                   (num_is_hex_digit(first[2]) ||
+                    (first[2] == '.' && last - first > 3 && num_is_hex_digit(first[3])));
+  const char *digits = hex ? first + 2 : first;
   Float v = 0;
-  if (last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X')) {
-    r = std::from_chars(first + 2, last, v, std::chars_format::hex);
-    if (r.ptr == first + 2) r = std::from_chars(first, first + 1, v);  // "0x" alone reads as 0
-  } else {
-    r = std::from_chars(first, last, v);
-  }
-  if (r.ptr == first) {
-    *value = 0;
-    return 0;
-  }
-  if (r.ec == std::errc::result_out_of_range) {
-    // strtod's answer: infinity for an overflow, zero for an underflow.
-    const char *e = first;
-    while (e < r.ptr && *e != 'e' && *e != 'E' && *e != 'p' && *e != 'P') ++e;
-    const bool tiny = e + 1 < r.ptr && e[1] == '-';
-    v = tiny ? Float(0) : HUGE_VAL;
-  }
+  const std::from_chars_result r = hex ? std::from_chars(digits, last, v, std::chars_format::hex)
+                                       : std::from_chars(digits, last, v);
+  if (r.ptr == digits) return 0;
+  if (r.ec == std::errc::result_out_of_range)
+    v = num_is_tiny(digits, r.ptr, hex) ? Float(0) : std::numeric_limits<Float>::infinity();
   *value = negative ? -v : v;
   return static_cast<size_t>(r.ptr - s.data());
 }
@@ -92,6 +122,8 @@ int32_t sub_double_to_i32(double v) {
 }
 
 int32_t sub_add_sat(int32_t a, int64_t b) {
+  if (b > INT64_MAX / 2) return INT32_MAX;
+  if (b < INT64_MIN / 2) return INT32_MIN;
   const int64_t sum = static_cast<int64_t>(a) + b;
   if (sum > INT32_MAX) return INT32_MAX;
   if (sum < INT32_MIN) return INT32_MIN;

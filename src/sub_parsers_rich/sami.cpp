@@ -18,37 +18,30 @@ namespace {
 
 constexpr std::string_view sami_plain_tag = "<sync start=";
 constexpr std::string_view sami_encrypted_tag = "<sync encrypted=\"true\" start=";
-constexpr size_t sami_max_digits = 31;
+constexpr size_t sami_max_digits = 31;  // digits of a start value read
 
-struct SamiEntry {
-  int32_t start;
-  size_t offset;  // of its cleaned text in SamiEntries::texts
-  size_t len;
-};
-
-// The entries and, one after the other, their cleaned texts.
-struct SamiEntries {
-  SamiEntry *items = nullptr;
-  int32_t count = 0;
-  int32_t cap = 0;
-  char *texts = nullptr;
-  size_t texts_len = 0;
-  size_t texts_cap = 0;
-  ~SamiEntries() {
-    sub_free(items);
-    sub_free(texts);
-  }
-  // Room for `n` more text bytes; false when memory ran out.
-  bool reserve_text(size_t n) {
-    if (texts_cap - texts_len >= n) return true;
-    size_t want = sub_size_mul_add(texts_cap, 2, 0);
-    if (want < sub_size_mul_add(texts_len, 1, n)) want = sub_size_mul_add(texts_len, 1, n);
-    char *grown = static_cast<char *>(sub_realloc(texts, want));
+// A growable text buffer from the allocation layer.
+struct SamiBuffer {
+  char *data = nullptr;
+  size_t cap = 0;
+  ~SamiBuffer() { sub_free(data); }
+  bool reserve(size_t n) {
+    if (n <= cap) return true;
+    size_t want = sub_size_mul_add(cap, 2, 0);
+    if (want < n) want = n;
+    char *grown = static_cast<char *>(sub_realloc(data, want));
     if (!grown) return false;
-    texts = grown;
-    texts_cap = want;
+    data = grown;
+    cap = want;
     return true;
   }
+};
+
+// A block read but not yet made a cue: its end is the next block's start.
+struct SamiPending {
+  bool valid = false;
+  int32_t start = 0;
+  size_t len = 0;  // of its cleaned text
 };
 
 inline bool sami_ends_with(const char *out, size_t n, std::string_view needle) {
@@ -196,29 +189,32 @@ struct SamiTags {
   }
 };
 
-void sami_add_cues(const SamiEntries &entries) {
-  for (int32_t i = 0; i < entries.count; ++i) {
-    const SamiEntry &e = entries.items[i];
-    if (e.len == 0) continue;
-    int32_t end = 0;
-    if (i + 1 < entries.count) {
-      const int32_t next = entries.items[i + 1].start;
-      end = next > e.start ? next : sub_add_sat(e.start, 1000);
-    } else {
-      end = sub_add_sat(e.start,
-                        sami_last_duration(std::string_view(entries.texts + e.offset, e.len)));
-    }
-    const int32_t cue = sub_cue_add(e.start, end);
-    if (cue < 0) continue;
-    std::string_view rest(entries.texts + e.offset, e.len);
-    for (;;) {
-      const size_t lf = rest.find('\n');
-      const std::string_view piece = sub_sv_trim(rest.substr(0, lf));
-      if (!piece.empty()) sub_cue_add_line_n(cue, piece.data(), piece.size());
-      if (lf == std::string_view::npos) break;
-      rest.remove_prefix(lf + 1);
-    }
+// Adds the cue of a block (none when its text is empty), its text split at LF.
+void sami_add_cue(int32_t start, int32_t end, std::string_view text) {
+  if (text.empty()) return;
+  const int32_t cue = sub_cue_add(start, end);
+  if (cue < 0) return;
+  for (;;) {
+    const size_t lf = text.find('\n');
+    const std::string_view piece = sub_sv_trim(text.substr(0, lf));
+    if (!piece.empty()) sub_cue_add_line_n(cue, piece.data(), piece.size());
+    if (lf == std::string_view::npos) return;
+    text.remove_prefix(lf + 1);
   }
+}
+
+// Makes the pending block a cue now that the next block starts at `next`.
+void sami_flush(const SamiPending &p, const SamiBuffer &text, int32_t next) {
+  if (!p.valid) return;
+  const int32_t end = next > p.start ? next : sub_add_sat(p.start, 1000);
+  sami_add_cue(p.start, end, std::string_view(text.data, p.len));
+}
+
+// The last block lasts as long as its text takes to read.
+void sami_flush_last(const SamiPending &p, const SamiBuffer &text) {
+  if (!p.valid) return;
+  const std::string_view t(text.data, p.len);
+  sami_add_cue(p.start, sub_add_sat(p.start, sami_last_duration(t)), t);
 }
 
 }  // namespace
@@ -231,19 +227,24 @@ int sub_parse_sami(const char *text_in, size_t len_in) {
     return SUB_ERR_NOCUES;
   }
   SamiTags tags{{text, sami_plain_tag, true}, {text, sami_encrypted_tag, true}};
-  SamiEntries entries;
+  // Cues are made one block behind the reading: the pending block's text in
+  // one buffer, the block being cleaned in the other.
+  SamiBuffer pending_text;
+  SamiBuffer block;
+  SamiPending pending;
   size_t tag_len = 0;
   size_t tag = tags.next(0, &tag_len);
   while (tag != std::string_view::npos) {
     // The start value: quotes passed over, at most 31 digits.
-    char digits[sami_max_digits + 1];
+    int64_t start = 0;
     size_t ndigits = 0;
     size_t p = tag + tag_len;
     for (; p < text.size(); ++p) {
       const char c = text[p];
       if (c == '"' || c == '\'') continue;
       if (c < '0' || c > '9' || ndigits == sami_max_digits) break;
-      digits[ndigits++] = c;
+      if (start <= INT32_MAX) start = start * 10 + (c - '0');
+      ++ndigits;
     }
     const size_t gt = text.find('>', p);
     size_t next = std::string_view::npos;
@@ -254,26 +255,20 @@ int sub_parse_sami(const char *text_in, size_t len_in) {
       next = tags.next(block_begin, &tag_len);
       block_end = next == std::string_view::npos ? text.size() : next;
     }
-    if (ndigits > 0) {
-      int64_t start = 0;
-      for (size_t k = 0; k < ndigits && start <= INT32_MAX; ++k)
-        start = start * 10 + (digits[k] - '0');
+    if (ndigits > 0) {  // a block without a start value is dropped
       const size_t block_len = block_end - block_begin;
-      if (!entries.reserve_text(block_len)) break;
-      if (entries.count >= entries.cap && sub_grow_array(reinterpret_cast<void **>(&entries.items),
-                                                         &entries.cap, 16, sizeof(SamiEntry)))
-        break;
-      char *block = entries.texts + entries.texts_len;
-      std::memcpy(block, text.data() + block_begin, block_len);
-      const size_t clean_len = sami_clean(block, block_len);
-      entries.items[entries.count++] =
-          SamiEntry{start > INT32_MAX ? INT32_MAX : static_cast<int32_t>(start), entries.texts_len,
-                    clean_len};
-      entries.texts_len += clean_len;
+      if (!block.reserve(block_len)) break;
+      std::memcpy(block.data, text.data() + block_begin, block_len);
+      const size_t clean_len = sami_clean(block.data, block_len);
+      const auto start32 = static_cast<int32_t>(start > INT32_MAX ? INT32_MAX : start);
+      sami_flush(pending, pending_text, start32);
+      std::swap(pending_text.data, block.data);
+      std::swap(pending_text.cap, block.cap);
+      pending = SamiPending{true, start32, clean_len};
     }
     tag = next;
   }
-  sami_add_cues(entries);
+  sami_flush_last(pending, pending_text);
   if (g_sub.cue_count < 1) {
     sub_set_error("no SAMI cues");
     return SUB_ERR_NOCUES;

@@ -1,6 +1,6 @@
 // Clock-time readers: [H:]M:S[,.fraction] for SRT, WebVTT, TTML and
 // SubViewer, and H:M:S[.cc] for ASS/SSA events. Only the first three fraction
-// digits count (no rounding). A component, or the time, beyond the signed
+// digits count (no rounding). An hour, minute or second run, or the time, beyond the signed
 // 32-bit range is not a time (-1), never a wrapped value.
 #include "sub_internal.h"
 
@@ -26,19 +26,18 @@ bool time_component(std::string_view s, size_t *i, int64_t *value, size_t *digit
   return true;
 }
 
-// The fraction after the separator at s[*i - 1], in milliseconds; 0 when no
-// digit follows it. False when its digits exceed INT32_MAX.
-bool time_fraction(std::string_view s, size_t i, int64_t *ms) {
+// The fraction after the separator at s[i - 1], in milliseconds: only its
+// first three digits count; 0 when no digit follows the separator.
+int64_t time_fraction(std::string_view s, size_t i) {
+  int64_t ms = 0;
   size_t digits = 0;
-  int64_t value = 0;
-  if (!time_component(s, &i, &value, &digits)) return false;
+  for (; time_is_digit(s, i); ++i, ++digits)
+    if (digits < 3) ms = ms * 10 + (s[i] - '0');
   if (digits == 1)
-    value *= 100;
+    ms *= 100;
   else if (digits == 2)
-    value *= 10;
-  for (size_t extra = 3; extra < digits; ++extra) value /= 10;
-  *ms = value;
-  return true;
+    ms *= 10;
+  return ms;
 }
 
 inline bool time_is_sep(std::string_view s, size_t i) {
@@ -56,16 +55,16 @@ int32_t time_total(int64_t h, int64_t m, int64_t sec, int64_t frac) {
 int32_t sub_hms_ms(std::string_view s, bool strict) {
   size_t i = 0;
   while (i < s.size() && !time_is_digit(s, i)) ++i;
-  int64_t x = 0, y = 0, z = 0, frac = 0;
+  int64_t x = 0, y = 0, z = 0;
   if (i >= s.size() || !time_component(s, &i, &x)) return -1;
   if (i >= s.size() || s[i] != ':' || !time_is_digit(s, ++i)) return -1;
   if (!time_component(s, &i, &y)) return -1;
   if (i < s.size() && s[i] == ':') {
     if (!time_is_digit(s, ++i) || !time_component(s, &i, &z)) return -1;
-    if (time_is_sep(s, i)) return time_fraction(s, i + 1, &frac) ? time_total(x, y, z, frac) : -1;
+    if (time_is_sep(s, i)) return time_total(x, y, z, time_fraction(s, i + 1));
     return strict ? -1 : time_total(x, y, z, 0);
   }
-  if (time_is_sep(s, i)) return time_fraction(s, i + 1, &frac) ? time_total(0, x, y, frac) : -1;
+  if (time_is_sep(s, i)) return time_total(0, x, y, time_fraction(s, i + 1));
   return strict ? -1 : time_total(0, x, y, 0);
 }
 
@@ -78,7 +77,7 @@ int32_t sub_ssa_ms(std::string_view s) {
   if (!time_component(s, &i, &m)) return -1;
   if (i >= s.size() || s[i] != ':' || !time_is_digit(s, ++i)) return -1;
   if (!time_component(s, &i, &sec)) return -1;
-  if (time_is_sep(s, i) && !time_fraction(s, i + 1, &frac)) return -1;
+  if (time_is_sep(s, i)) frac = time_fraction(s, i + 1);
   return time_total(h, m, sec, frac);
 }
 

@@ -1,0 +1,263 @@
+// YouTube timed-text XML: the <text> element scan (any letter case, a space
+// or '>' after the name), single-precision times with the end taken from the
+// sum of the seconds, the cases that add nothing, the 511-byte tag and
+// 63-byte value cuts, the text up to the first NUL, detection, the Bilibili
+// second chance, linear time on unclosed elements, allocation failures and
+// the real files of the shared corpus.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace std::string_literals;
+using subtest::CueView;
+
+namespace {
+
+std::string show(const std::vector<CueView> &cues) {
+  std::string out;
+  for (const CueView &cue : cues) {
+    out += '{' + std::to_string(cue.start) + ',' + std::to_string(cue.end) + ',';
+    for (const std::string &line : cue.lines) out += testing::PrintToString(line);
+    out += "}\n";
+  }
+  return out;
+}
+
+// One element with the given start and dur values and text.
+std::string t(const std::string &start, const std::string &dur, const std::string &text = "x") {
+  return "<text start=\"" + start + "\" dur=\"" + dur + "\">" + text + "</text>";
+}
+
+// A tag whose dur value "25" begins at byte `value_at` of the tag.
+std::string padded_tag(size_t value_at) {
+  return "<text a=\"" + std::string(value_at - 26, 'A') + "\" start=\"1\" dur=\"25\">x</text>";
+}
+
+struct Row {
+  const char *name;
+  std::string doc;
+  int rc;
+  std::vector<CueView> cues;
+};
+
+const Row rows[] = {
+    {"plain", t("1.5", "2", "Hello"), 0, {{1500, 3500, {"Hello"}}}},
+    // Single precision throughout; the end comes from the sum of the seconds.
+    {"tenths", t("0.1", "0.2", "a"), 0, {{100, 300, {"a"}}}},
+    {"float product", t("1.234", "1"), 0, {{1234, 2234, {"x"}}}},
+    {"float product, large", t("12345.678", "1.5"), 0, {{12345678, 12347178, {"x"}}}},
+    {"end from the sum", t("0.1", "2.3"), 0, {{100, 2399, {"x"}}}},
+    {"end in single precision", t("0.1", "0.7"), 0, {{100, 800, {"x"}}}},
+    {"negative start", t("-1", "3"), 0, {{-1000, 2000, {"x"}}}},
+    // Values read as strtod reads them.
+    {"exponent", t("1e3", "1"), 0, {{1000000, 1001000, {"x"}}}},
+    {"hexadecimal", t("0x10", "1"), 0, {{16000, 17000, {"x"}}}},
+    {"leading blank, trailing unit", t(" 2", "1.5s"), 0, {{2000, 3500, {"x"}}}},
+    {"start not a number", t("abc", "1"), 0, {{0, 1000, {"x"}}}},
+    {"no start", "<text dur=\"2\">x</text>", 0, {{0, 2000, {"x"}}}},
+    // Nothing added.
+    {"no dur", "<text start=\"2\">x</text>", 5, {}},
+    {"dur 0", t("2", "0"), 5, {}},
+    {"negative dur", t("2", "-0.5"), 5, {}},
+    {"no times", "<text>x</text>", 5, {}},
+    {"start out of range", t("3000000", "1"), 5, {}},
+    {"start not a number (nan)", t("nan", "1"), 5, {}},
+    {"self-closing", "<text start=\"1\" dur=\"1\"/>", 5, {}},
+    {"self-closing with a blank", "<text start=\"1\" dur=\"1\" />", 5, {}},
+    {"empty text", t("1", "1", ""), 5, {}},
+    {"blank text", t("1", "1", " \n\t"), 5, {}},
+    {"markup only", t("1", "1", "<br/>"), 5, {}},
+    {"no closing tag", "<text start=\"1\" dur=\"1\">a", 5, {}},
+    {"textarea", "<textarea start=\"1\" dur=\"1\">x</textarea>", 5, {}},
+    {"tab after the name", "<text\tstart=\"1\" dur=\"1\">x</text>", 5, {}},
+    {"line break after the name", "<text\nstart=\"1\" dur=\"1\">x</text>", 5, {}},
+    {"name at the end", "<text", 5, {}},
+    {"nothing", "<transcript></transcript>", 5, {}},
+    // Letter case, quotes, attribute lookup.
+    {"upper case", "<TEXT START=\"1\" DUR=\"1\">x</TEXT>", 0, {{1000, 2000, {"x"}}}},
+    {"mixed-case close", "<text start=\"1\" dur=\"1\">x</TeXt>", 0, {{1000, 2000, {"x"}}}},
+    {"apostrophes", "<text start='1' dur='2'>x</text>", 0, {{1000, 3000, {"x"}}}},
+    {"start matched as a name suffix",
+     "<text xstart=\"5\" start=\"1\" dur=\"1\">x</text>",
+     0,
+     {{5000, 6000, {"x"}}}},
+    {"'>' inside a value ends the tag",
+     "<text start=\"1\" dur=\"1\" v=\"a>b\">c</text>",
+     0,
+     {{1000, 2000, {"b\"c"}}}},
+    // Text.
+    {"references decoded once", t("1", "1", "I&amp;#39;m"), 0, {{1000, 2000, {"I&#39;m"}}}},
+    {"line break kept", t("1", "1", "Hello\nWorld"), 0, {{1000, 2000, {"Hello\nWorld"}}}},
+    {"inner markup dropped",
+     t("1", "1", "<font color=\"#fff\">Hi</font>"),
+     0,
+     {{1000, 2000, {"Hi"}}}},
+    {"escaped markup shown",
+     t("1", "1", "&lt;i>not&lt;/i> so"),
+     0,
+     {{1000, 2000, {"<i>not</i> so"}}}},
+    // Element scan.
+    {"document order, not sorted",
+     "<transcript>" + t("5", "1", "b") + "\n" + t("1", "1", "a"),
+     0,
+     {{5000, 6000, {"b"}}, {1000, 2000, {"a"}}}},
+    {"self-closing, then an element",
+     "<text start=\"1\" dur=\"1\"/>" + t("2", "1", "b"),
+     0,
+     {{2000, 3000, {"b"}}}},
+    {"unclosed element runs to the next close",
+     "<text start=\"1\" dur=\"1\">a<text start=\"2\" dur=\"1\">b</text>",
+     0,
+     {{1000, 2000, {"ab"}}}},
+    {"missing '>' ends the scan",
+     t("1", "1", "a") + "<text start=\"2\" dur=\"1\"",
+     0,
+     {{1000, 2000, {"a"}}}},
+    {"NUL", t("1", "1", "a") + '\0' + t("2", "1", "b"), 0, {{1000, 2000, {"a"}}}},
+    {"NUL inside the element", "<text start=\"1\" dur=\"1\">a\0</text>"s, 5, {}},
+    // The tag copy keeps 511 bytes, a value 63.
+    {"tag cut at the closing quote", padded_tag(509), 0, {{1000, 26000, {"x"}}}},
+    {"tag cut in dur", padded_tag(510), 0, {{1000, 3000, {"x"}}}},
+    {"tag cut after the quote", padded_tag(511), 5, {}},
+    {"value uncut", t("0", std::string(61, '0') + "12"), 0, {{0, 12000, {"x"}}}},
+    {"value cut", t("0", std::string(62, '0') + "12"), 0, {{0, 1000, {"x"}}}},
+};
+
+}  // namespace
+
+TEST(YtxmlParser, Table) {
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    sub_state_reset();
+    EXPECT_EQ(sub_parse_ytxml(row.doc.c_str(), row.doc.size()), row.rc);
+    EXPECT_STREQ(sub_last_error(), row.rc == 0 ? "" : "no YouTube XML cues");
+    EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 6 : -1);
+    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+    for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 0);
+    // The same through sub_parse; a failure goes on to the Bilibili parser.
+    const int rc = sub_parse(row.doc.data(), row.doc.size(), 6, nullptr);
+    EXPECT_EQ(rc, row.rc);
+    EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 6 : -1);
+    EXPECT_STREQ(sub_last_error(), row.rc == 0 ? "" : "no Bilibili danmaku");
+    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+  }
+  sub_clear();
+}
+
+TEST(YtxmlParser, Json) {
+  const std::string doc = t("1.5", "2", "Say \"hi\"\n/ bye") + t("-1", "3", "é");
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 0);
+  EXPECT_EQ(std::string(sub_result_json()),
+            R"({"format":"ytxml","cues":[{"start":1500,"end":3500,"lines":["Say \"hi\"\n/ bye"]},)"
+            R"({"start":-1000,"end":2000,"lines":["é"]}]})");
+  sub_clear();
+}
+
+TEST(YtxmlParser, Detection) {
+  struct DetectRow {
+    std::string doc;
+    int32_t want;
+  };
+  const DetectRow detect_rows[] = {
+      {"<?xml version=\"1.0\"?><transcript>" + t("1", "1") + "</transcript>", 6},
+      {"<transcript><text start=\"1\">x</text></transcript>", -1},  // no dur=
+      {"<transcript><TEXT START=\"1\" DUR=\"1\">x</TEXT></transcript>", -1},
+      {"<transcript><text\nstart=\"1\" dur=\"1\">x</text></transcript>", -1},
+  };
+  for (const DetectRow &row : detect_rows) {
+    SCOPED_TRACE(row.doc);
+    EXPECT_EQ(sub_detect_format(row.doc.data(), row.doc.size(), nullptr), row.want);
+  }
+
+  const std::string doc = "<transcript>" + t("1", "1") + "</transcript>";
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), -1, nullptr), 0);
+  EXPECT_EQ(sub_detected_format(), 6);
+  // Not detected, but read in the fallback order.
+  const std::string upper = "<transcript><TEXT START=\"1\" DUR=\"1\">x</TEXT></transcript>";
+  ASSERT_EQ(sub_parse(upper.data(), upper.size(), -1, nullptr), 0);
+  EXPECT_EQ(sub_detected_format(), 6);
+  EXPECT_EQ(show(subtest::current_cues()), show({{1000, 2000, {"x"}}}));
+  sub_clear();
+}
+
+// A Bilibili file given as YouTube XML: the second chance reads it, and the
+// YouTube parser's message stays.
+TEST(YtxmlParser, BilibiliSecondChance) {
+  const std::string doc = "<i><d p=\"3,1,25,255\">a</d></i>";
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 0);
+  EXPECT_EQ(sub_detected_format(), 9);
+  EXPECT_STREQ(sub_last_error(), "no YouTube XML cues");
+  EXPECT_EQ(show(subtest::current_cues()), show({{3000, 6000, {"a"}}}));
+  EXPECT_EQ(sub_cue_is_danmu(0), 1);
+  sub_clear();
+}
+
+// Elements that never close cost one pass, not one search per element.
+TEST(YtxmlParser, UnclosedElementsAreLinear) {
+  std::string doc;
+  while (doc.size() < (4u << 20)) doc += "<text start=\"1\" dur=\"1\">x";
+  const auto begin = std::chrono::steady_clock::now();
+  sub_state_reset();
+  EXPECT_EQ(sub_parse_ytxml(doc.c_str(), doc.size()), 5);
+  EXPECT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 5);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_LT(seconds, 3.0);
+  sub_clear();
+}
+
+TEST(YtxmlParser, AllocationFailures) {
+  const std::string doc =
+      "<transcript>" + t("1", "1", "a") + t("2", "1", "b &amp; c") + "</transcript>";
+  for (const int32_t format : {-1, 6}) {
+    SCOPED_TRACE(format);
+    int rc = 0;
+    const uint64_t total = subtest::for_each_allocation_failure(
+        [&] { rc = sub_parse(doc.data(), doc.size(), format, nullptr); },
+        [&](uint64_t) {
+          EXPECT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
+          if (rc == 0) {
+            EXPECT_EQ(sub_detected_format(), 6);
+          }
+        });
+    EXPECT_GT(total, 0u);
+  }
+}
+
+TEST(YtxmlCorpus, EveryFileParses) {
+  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/ytxml";
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no YouTube XML corpus at " << dir;
+  std::vector<std::filesystem::path> files;
+  for (const auto &entry : std::filesystem::directory_iterator(dir))
+    if (entry.is_regular_file()) files.push_back(entry);
+  std::sort(files.begin(), files.end());
+  std::map<std::string, int> auto_ok;
+  std::map<std::string, int> own_ok;
+  for (const auto &path : files) {
+    SCOPED_TRACE(path.filename().string());
+    const std::string data = subtest::read_file(path.string());
+    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
+      ++auto_ok[sub_format_name(sub_detected_format())];
+    if (sub_parse(data.data(), data.size(), 6, nullptr) == 0) {
+      ++own_ok[sub_format_name(sub_detected_format())];
+      EXPECT_GT(sub_cue_count(), 0);
+    }
+  }
+  sub_clear();
+  std::cout << "YouTube XML corpus: " << files.size() << " files; detection:";
+  for (const auto &[name, count] : auto_ok) std::cout << ' ' << name << '=' << count;
+  std::cout << "; format 6:";
+  for (const auto &[name, count] : own_ok) std::cout << ' ' << name << '=' << count;
+  std::cout << '\n';
+  EXPECT_EQ(files.size(), 2u);
+  EXPECT_EQ(auto_ok, (std::map<std::string, int>{{"ytxml", 2}}));
+  EXPECT_EQ(own_ok, (std::map<std::string, int>{{"ytxml", 2}}));
+}

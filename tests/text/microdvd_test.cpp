@@ -1,0 +1,336 @@
+// MicroDVD: the timed-line shape, the frame-rate line, frames to
+// milliseconds (saturating), brace groups and bars, the 65535-byte line cut,
+// NUL bytes, the linear brace search, the scratch buffer, sub_parse with
+// format 3 and its SubViewer second chance, detection, and the real files of
+// the shared corpus.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace std::string_literals;
+using subtest::CueView;
+
+namespace {
+
+std::string show(const std::vector<CueView> &cues) {
+  std::string out;
+  for (const CueView &cue : cues) {
+    out += '{';
+    out += std::to_string(cue.start);
+    out += ',';
+    out += std::to_string(cue.end);
+    out += ',';
+    for (const std::string &line : cue.lines) {
+      if (line.size() > 80) {
+        out += std::to_string(line.size());
+        out += " bytes of ";
+        out += testing::PrintToString(line.substr(0, 8));
+      } else {
+        out += testing::PrintToString(line);
+      }
+    }
+    out += "}\n";
+  }
+  return out;
+}
+
+int parse_direct(const std::string &input) {
+  sub_state_reset();
+  if (sub_decode_to_utf8(input.data(), input.size(), nullptr) != 0) return -1;
+  return sub_parse_microdvd(g_sub.text, g_sub.text_len);
+}
+
+struct Row {
+  const char *name;
+  std::string input;
+  int rc;
+  std::vector<CueView> cues;
+};
+
+const std::string long_a(65535, 'a');
+constexpr int32_t max32 = 2147483647;
+constexpr int32_t min32 = -2147483647 - 1;
+
+const Row rows[] = {
+    {"no timed line", "hello\n{x}{y}z\n", 5, {}},
+    {"only a frame-rate line", "{1}{1}23.976\n", 5, {}},
+    {"25 fps by default",
+     "{25}{50}a|b\n{75}{100}c",
+     0,
+     {{1000, 2000, {"a", "b"}}, {3000, 4000, {"c"}}}},
+    {"declared rate",
+     "{1}{1}23.976\n{100}{200}a\n{-5}{0}b",
+     0,
+     {{4170, 8341, {"a"}}, {-208, 0, {"b"}}}},
+    {"rate with a word after a space", "{1}{1}23.976 fps\n{100}{200}a", 0, {{4170, 8341, {"a"}}}},
+    {"rate followed by a brace group", "{1}{1}29.97{y:b}\n{30}{60}a", 0, {{1001, 2002, {"a"}}}},
+    {"rate on frames 0, after untimed lines",
+     "title\n{0}{0} 50\n{50}{100}a",
+     0,
+     {{1000, 2000, {"a"}}}},
+    {"hexadecimal rate", "{1}{1}0x1Ep0\n{30}{60}a", 0, {{1000, 2000, {"a"}}}},
+    {"the first cue's text is a number", "{100}{200}42\n{42}{84}a", 0, {{1000, 2000, {"a"}}}},
+    {"comma is no decimal point", "{1}{1}23,976", 0, {{40, 40, {"23,976"}}}},
+    {"rate must exceed 1", "{1}{1}1", 0, {{40, 40, {"1"}}}},
+    {"rate just above 1", "{1}{1}1.5\n{3}{6}a", 0, {{2000, 4000, {"a"}}}},
+    {"rate must stay below 120", "{1}{1}120", 0, {{40, 40, {"120"}}}},
+    {"rate followed by a letter", "{1}{1}25fps", 0, {{40, 40, {"25fps"}}}},
+    {"rate not a number", "{1}{1}nan", 0, {{40, 40, {"nan"}}}},
+    {"rate infinite", "{1}{1}inf", 0, {{40, 40, {"inf"}}}},
+    {"out-of-range rate, then a number on the second timed line",
+     "{1}{1}-25\n{25}{50}30",
+     0,
+     {{40, 40, {"-25"}}, {1000, 2000, {"30"}}}},
+    {"cues without lines",
+     "{10}{20}\n{10}{20}{y:i}\n{10}{20}||",
+     0,
+     {{400, 800, {}}, {400, 800, {}}, {400, 800, {}}}},
+    {"brace groups dropped, bars split",
+     "{0}{25}{y:i}Hi|{c:$0000FF}there",
+     0,
+     {{0, 1000, {"Hi", "there"}}}},
+    {"empty segments dropped, spaces kept",
+     "{0}{25}|a||b|\n{0}{25}Hello | World",
+     0,
+     {{0, 1000, {"a", "b"}}, {0, 1000, {"Hello ", " World"}}}},
+    {"groups of 32 bytes dropped, longer ones kept",
+     "{0}{25}a{" + std::string(30, 'x') + "}b\n{0}{25}a{" + std::string(31, 'x') + "}b",
+     0,
+     {{0, 1000, {"ab"}}, {0, 1000, {"a{" + std::string(31, 'x') + "}b"}}}},
+    {"the search for '}' crosses bars, opens no nesting",
+     "{0}{25}a{b|c}d|e{f\n{0}{25}{a{b}c}",
+     0,
+     {{0, 1000, {"ad", "e{f"}}, {0, 1000, {"c}"}}}},
+    {"markup and entities stay", "{0}{25}/<i>a &amp; b</i>", 0, {{0, 1000, {"/<i>a &amp; b</i>"}}}},
+    {"brackets of either kind, each field its own",
+     "{0}[25]a\n[25][50]b\n[50]{75}c",
+     0,
+     {{0, 1000, {"a"}}, {1000, 2000, {"b"}}, {2000, 3000, {"c"}}}},
+    {"not timed lines",
+     "{0]{25}a\n{ 0}{25}a\n{+0}{25}a\n{0} {25}a\n{}{25}a\n{-}{25}a\n{0}{25 }a\n{0}\n",
+     5,
+     {}},
+    {"times stored as they are",
+     "{50}{25}a\n{-25}{25}b",
+     0,
+     {{2000, 1000, {"a"}}, {-1000, 1000, {"b"}}}},
+    {"lines trimmed, text not", " \t{0}{25}  a  \r\n", 0, {{0, 1000, {"  a"}}}},
+    {"frame numbers beyond 32 bits make a line untimed",
+     "{2147483648}{0}a\n{0}{-2147483649}b\n{99999999999999999999}{0}c\n",
+     5,
+     {}},
+    {"frame numbers at the 32-bit limits, times saturated",
+     "{00000000000000000025}{50}a\n{2147483647}{-2147483648}b\n{60000000}{-60000000}c",
+     0,
+     {{1000, 2000, {"a"}}, {max32, min32, {"b"}}, {max32, min32, {"c"}}}},
+    {"CR, CR LF and U+2028 line breaks",
+     "{0}{25}a\r{25}{50}b\r\n{50}{75}c\u2028{75}{100}d",
+     0,
+     {{0, 1000, {"a"}}, {1000, 2000, {"b"}}, {2000, 3000, {"c"}}, {3000, 4000, {"d"}}}},
+    {"NUL ends the line it stands in",
+     "{0}{25}ab\0cd\n{25}\0{50}x\n{50}{75}y"s,
+     0,
+     {{0, 1000, {"ab"}}, {2000, 3000, {"y"}}}},
+    {"line of 65535 bytes", "{0}{25}" + long_a, 0, {{0, 1000, {long_a}}}},
+    {"line of 65536 bytes is cut",
+     "{0}{25}" + long_a + "b\n{25}{50}next",
+     0,
+     {{0, 1000, {long_a}}, {1000, 2000, {"next"}}}},
+    {"a full line drops the rest of its text", "{0}{25}" + long_a + "|b", 0, {{0, 1000, {long_a}}}},
+    {"a bar just before the limit",
+     "{0}{25}" + long_a.substr(1) + "|b",
+     0,
+     {{0, 1000, {long_a.substr(1), "b"}}}},
+};
+
+const std::string subviewer_text =
+    "[INFORMATION]\n[TITLE]t\n[END INFORMATION]\n00:00:01.00,00:00:02.00\none[br]two\n";
+
+}  // namespace
+
+TEST(MicroDvdParser, DirectAndThroughFormatThree) {
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(parse_direct(row.input), row.rc);
+    EXPECT_STREQ(sub_last_error(), row.rc ? "no MicroDVD cues" : "");
+    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 3);
+    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+
+    // A failure goes on to the SubViewer parser, whose message stays.
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), 3, nullptr), row.rc);
+    EXPECT_STREQ(sub_last_error(), row.rc ? "SubViewer: missing [INFORMATION]" : "");
+    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 3);
+    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+    if (row.rc) {
+      EXPECT_STREQ(sub_result_json(), "{}");
+    } else {
+      EXPECT_EQ(std::string(sub_result_json()).rfind(R"({"format":"microdvd","cues":[)", 0), 0u);
+    }
+  }
+  sub_state_reset();
+  EXPECT_EQ(sub_parse_microdvd("", 0), 5);
+  EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
+  sub_clear();
+}
+
+TEST(MicroDvdParser, Json) {
+  const std::string text = "{1}{1}25\n{-25}{50}\"q\"|/\\\n{2147483647}{0}";
+  ASSERT_EQ(sub_parse(text.data(), text.size(), 3, nullptr), 0);
+  EXPECT_STREQ(sub_result_json(),
+               R"({"format":"microdvd","cues":[{"start":-1000,"end":2000,"lines":["\"q\"","/\\"]},)"
+               R"({"start":2147483647,"end":0,"lines":[]}]})");
+  sub_clear();
+}
+
+// A failed MicroDVD parse hands the same text to the SubViewer parser: its
+// success keeps the first message, its failure reports its own.
+TEST(MicroDvdParser, SubViewerSecondChance) {
+  ASSERT_EQ(sub_parse(subviewer_text.data(), subviewer_text.size(), 3, nullptr), 0);
+  EXPECT_EQ(sub_detected_format(), 4);
+  EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
+  EXPECT_EQ(show(subtest::current_cues()), show({{1000, 2000, {"one", "two"}}}));
+  EXPECT_STREQ(
+      sub_result_json(),
+      R"({"format":"subviewer","cues":[{"start":1000,"end":2000,"lines":["one","two"]}]})");
+
+  struct FailRow {
+    std::string input;
+    int32_t format;
+    const char *error;
+  };
+  const FailRow fail_rows[] = {
+      {"hello\n", 3, "SubViewer: missing [INFORMATION]"},
+      {"[INFORMATION]\nx\n", 3, "SubViewer: no timestamp"},
+      {"[INFORMATION]\n00:00:01.00,00:00:02.00\n", 3, "no SubViewer cues"},
+      // Detection names MicroDVD; the second chance follows there too.
+      {"{1}{1}23.976\n", -1, "SubViewer: missing [INFORMATION]"},
+      // No second chance the other way round.
+      {"{0}{25}x\n", 4, "SubViewer: missing [INFORMATION]"},
+  };
+  for (const FailRow &row : fail_rows) {
+    SCOPED_TRACE(row.input);
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), row.format, nullptr), 5);
+    EXPECT_STREQ(sub_last_error(), row.error);
+    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_cue_count(), 0);
+    EXPECT_STREQ(sub_result_json(), "{}");
+  }
+  sub_clear();
+}
+
+TEST(MicroDvdParser, ThroughDetection) {
+  struct DetectRow {
+    const char *name;
+    std::string input;
+    int32_t detected;  // what sub_detect_format names
+    int32_t start;
+  };
+  const DetectRow detect_rows[] = {
+      {"braces", "{0}{25}x\n", 3, 0},
+      {"negative first frame", "{-5}{25}x\n", 3, -200},
+      {"UTF-8 mark and blank lines", "\xEF\xBB\xBF\r\n\r\n{0}{25}x\n", 3, 0},
+      // No '}' at all: nothing is named, and the fallback order reaches the
+      // MicroDVD parser.
+      {"square brackets", "[0][25]x\n", -1, 0},
+  };
+  for (const DetectRow &row : detect_rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), row.detected);
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), 0) << sub_last_error();
+    EXPECT_EQ(sub_detected_format(), 3);
+    EXPECT_EQ(show(subtest::current_cues()), show({{row.start, 1000, {"x"}}}));
+  }
+  sub_clear();
+}
+
+// A line of 4 MB of '{' (with and without a '}' at its end) is read in one
+// pass: the search for the closing brace is not repeated for every '{'.
+TEST(MicroDvdParser, BraceSearchIsLinear) {
+  for (const char *tail : {"", "}"}) {
+    SCOPED_TRACE(std::string("tail ") + tail);
+    const std::string text = "{0}{25}" + std::string(4 << 20, '{') + tail;
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(sub_parse(text.data(), text.size(), 3, nullptr), 0);
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    EXPECT_EQ(show(subtest::current_cues()), show({{0, 1000, {std::string(65535, '{')}}}));
+  }
+  sub_clear();
+}
+
+// The one scratch buffer: without it the parser returns 4 and no message.
+TEST(MicroDvdParser, AllocationFailures) {
+  const std::string nothing = "no cues\n";
+  sub_state_reset();
+  ASSERT_EQ(sub_decode_to_utf8(nothing.data(), nothing.size(), nullptr), 0);
+  sub_alloc_fail_at(1, false);
+  EXPECT_EQ(sub_parse_microdvd(g_sub.text, g_sub.text_len), 4);
+  sub_alloc_fail_at(0, false);
+  EXPECT_STREQ(sub_last_error(), "");
+  EXPECT_EQ(sub_cue_count(), 0);
+
+  const std::string text = "{1}{1}25\n{0}{25}a|b\n{25}{50}c\n";
+  for (const std::string *input : {&text, &subviewer_text}) {
+    for (const bool direct : {true, false}) {
+      SCOPED_TRACE(*input + (direct ? " direct" : " through sub_parse"));
+      int rc = 0;
+      subtest::for_each_allocation_failure(
+          [&] {
+            rc =
+                direct ? parse_direct(*input) : sub_parse(input->data(), input->size(), 3, nullptr);
+          },
+          [&](uint64_t) {
+            // -1: the decoding before the direct call ran out of memory.
+            ASSERT_TRUE(rc == 0 || rc == 4 || rc == 5 || (direct && rc == -1)) << rc;
+            if (rc == 4) {
+              // Through sub_parse the SubViewer parser may run out after the
+              // MicroDVD parser failed; its 4 writes no message of its own.
+              const std::string error = sub_last_error();
+              EXPECT_TRUE(error.empty() || (!direct && error == "no MicroDVD cues")) << error;
+              EXPECT_EQ(sub_cue_count(), 0);
+            }
+            if (rc == 0) {
+              EXPECT_GT(sub_cue_count(), 0);
+            }
+          });
+    }
+  }
+}
+
+TEST(MicroDvdCorpus, EveryFileParses) {
+  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/microdvd";
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no MicroDVD corpus at " << dir;
+  std::vector<std::filesystem::path> files;
+  for (const auto &entry : std::filesystem::directory_iterator(dir))
+    if (entry.is_regular_file()) files.push_back(entry);
+  std::sort(files.begin(), files.end());
+  std::map<std::string, int> auto_ok;
+  std::map<std::string, int> own_ok;
+  for (const auto &path : files) {
+    SCOPED_TRACE(path.filename().string());
+    const std::string data = subtest::read_file(path.string());
+    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
+      ++auto_ok[sub_format_name(sub_detected_format())];
+    if (sub_parse(data.data(), data.size(), 3, nullptr) == 0) {
+      ++own_ok[sub_format_name(sub_detected_format())];
+      EXPECT_GT(sub_cue_count(), 0);
+    }
+  }
+  sub_clear();
+  std::cout << "MicroDVD corpus: " << files.size() << " files; detection:";
+  for (const auto &[name, count] : auto_ok) std::cout << ' ' << name << '=' << count;
+  std::cout << "; format 3:";
+  for (const auto &[name, count] : own_ok) std::cout << ' ' << name << '=' << count;
+  std::cout << '\n';
+  EXPECT_EQ(files.size(), 9u);
+  EXPECT_EQ(auto_ok, (std::map<std::string, int>{{"microdvd", 9}}));
+  EXPECT_EQ(own_ok, (std::map<std::string, int>{{"microdvd", 9}}));
+}

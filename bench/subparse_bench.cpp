@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bench_corpus.h"
-#include "subparse.h"
+#include "sub_internal.h"
 
 namespace {
 
@@ -33,8 +33,15 @@ void parse(benchmark::State &state, Generator gen, int32_t format) {
     cues = sub_cue_count();
     benchmark::DoNotOptimize(sub_result_json());
   }
-  sub_clear();
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+  // The library's own memory at its peak during one parse, per input byte.
+  sub_clear();
+  sub_alloc_peak_bytes(true);
+  sub_parse(data.data(), data.size(), format, nullptr);
+  sub_result_json();
+  state.counters["peak/input"] =
+      static_cast<double>(sub_alloc_peak_bytes(true)) / static_cast<double>(data.size());
+  sub_clear();
   state.counters["cues/s"] =
       benchmark::Counter(static_cast<double>(cues), benchmark::Counter::kIsIterationInvariantRate);
 }

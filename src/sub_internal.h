@@ -81,6 +81,9 @@ void sub_alloc_fail_at(uint64_t n, bool every_after);
 uint64_t sub_alloc_attempts(void);
 // Blocks currently allocated through the layer.
 int64_t sub_alloc_live(void);
+// The most bytes held at once since the last reset; `reset` starts a new
+// measurement from what is held now.
+size_t sub_alloc_peak_bytes(bool reset);
 
 // A scratch block from the layer, released at the end of its scope. Its
 // `data` is null when memory ran out.

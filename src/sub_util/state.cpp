@@ -108,7 +108,8 @@ int sub_cue_add_line_n(int32_t index, const char *p, size_t n) {
   SubStrList &lines = g_sub.cues[index].lines;
   if (lines.count >= lines.cap) {
     if (lines.cap > INT32_MAX / 2) return -1;
-    const int32_t cap = lines.cap ? lines.cap * 2 : 4;
+    // Most cues hold one or two lines; danmaku always one.
+    const int32_t cap = lines.cap ? lines.cap * 2 : 1;
     void *grown = pool_alloc(static_cast<size_t>(cap) * sizeof(char *), alignof(char *));
     if (!grown) return -1;
     if (lines.count)

@@ -77,7 +77,18 @@ int32_t sub_parse(const void *data, size_t len, int32_t format, const char *enco
     sub_set_error("empty buffer");
     return SUB_ERR_EMPTY;
   }
-  if (const int rc = sub_decode_to_utf8(data, len, encoding)) return rc;
+  // UTF-8 input (the usual case) is read where the host holds it; anything
+  // else is decoded into g_sub.text first.
+  const char *text = nullptr;
+  size_t skip = 0;
+  if (sub_decode_in_place(data, len, encoding, &skip)) {
+    text = static_cast<const char *>(data) + skip;
+    g_sub.text_len = len - skip;
+  } else {
+    if (const int rc = sub_decode_to_utf8(data, len, encoding)) return rc;
+    text = g_sub.text;
+  }
+  const size_t text_len = g_sub.text_len;
 
   if (format == SUB_FMT_AUTO) format = sub_detect_format(data, len, nullptr);
   if (format == SUB_FMT_AUTO) {
@@ -85,19 +96,19 @@ int32_t sub_parse(const void *data, size_t len, int32_t format, const char *enco
       if (candidate == SUB_FMT_AUTO) break;
       sub_cues_clear();
       g_sub.error[0] = '\0';
-      if (call_parser(candidate, g_sub.text, g_sub.text_len) == SUB_OK && g_sub.cue_count > 0)
+      if (call_parser(candidate, text, text_len) == SUB_OK && g_sub.cue_count > 0)
         return parse_succeeded();
     }
     sub_set_error("all parsers failed");
     return SUB_ERR_NOCUES;
   }
 
-  int rc = call_parser(format, g_sub.text, g_sub.text_len);
+  int rc = call_parser(format, text, text_len);
   if (rc == SUB_OK) return parse_succeeded();
   const int32_t fallback = second_chance(format);
   if (fallback == SUB_FMT_AUTO) return rc;
   sub_cues_clear();  // the first parser's error text stays
-  rc = call_parser(fallback, g_sub.text, g_sub.text_len);
+  rc = call_parser(fallback, text, text_len);
   return rc == SUB_OK ? parse_succeeded() : rc;
 }
 

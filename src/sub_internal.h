@@ -363,6 +363,9 @@ void sub_cue_drop_last(void);
 // Decodes the host's bytes into g_sub.text / text_len as NUL-terminated UTF-8.
 // Returns 0, 2 (conversion failed) or 4 (out of memory).
 int sub_decode_to_utf8(const void *data, size_t len, const char *encoding);
+// Whether decoding would give the bytes themselves, after a UTF-8 mark of
+// *skip bytes: then they can be read in place instead of copied.
+bool sub_decode_in_place(const void *data, size_t len, const char *encoding, size_t *skip);
 
 // Renders the cue store into g_sub.result_json; 0, or -1 when no text could
 // be stored (memory ran out).
@@ -371,9 +374,11 @@ int sub_build_json(void);
 // The name of an extension's format, -1 when unknown (null name included).
 int32_t sub_ext_hint(const char *name);
 
-// A parser reads the NUL-terminated UTF-8 text of `len` bytes, adds cues
-// through the cue store, returns 0 (after storing its identifier in
-// g_sub.detected_format) or a failure code after setting the error text.
+// A parser reads `len` bytes of UTF-8 text (not NUL-terminated: often the
+// host's own buffer, read in place; the markup parsers end the text at its
+// first NUL), adds cues through the cue store, returns 0 (after storing its
+// identifier in g_sub.detected_format) or a failure code after setting the
+// error text.
 using SubParserFn = int (*)(const char *text, size_t len);
 
 // Runs the parser of `format`; 1, without an error text, when there is none.

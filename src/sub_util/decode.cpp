@@ -276,24 +276,35 @@ bool decode_has_prefix(const unsigned char *data, size_t len, std::string_view m
 
 }  // namespace
 
+bool sub_decode_in_place(const void *data, size_t len, const char *encoding, size_t *skip) {
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  *skip = 0;
+  if (decode_has_prefix(bytes, len, "\xEF\xBB\xBF")) {  // a UTF-8 mark wins over any name
+    *skip = 3;
+    return true;
+  }
+  if (decode_has_prefix(bytes, len, "\xFF\xFE") || decode_has_prefix(bytes, len, "\xFE\xFF"))
+    return false;
+  const char *canonical = (encoding && *encoding) ? decode_canonical(encoding) : nullptr;
+  if (canonical && !sub_str_ieq(canonical, "UTF-8")) return false;
+  return len == 0 || decode_structure_ok(bytes, len) || decode_count_invalid(bytes, len, 8) < 8;
+}
+
 int sub_decode_to_utf8(const void *data, size_t len, const char *encoding) {
   const auto *bytes = static_cast<const unsigned char *>(data);
   const char *chars = static_cast<const char *>(data);
-  const char *canonical = (encoding && *encoding) ? decode_canonical(encoding) : nullptr;
-
-  if (decode_has_prefix(bytes, len, "\xEF\xBB\xBF")) return decode_store_copy(chars + 3, len - 3);
+  size_t skip = 0;
+  if (sub_decode_in_place(data, len, encoding, &skip))
+    return decode_store_copy(chars + skip, len - skip);
   if (decode_has_prefix(bytes, len, "\xFF\xFE"))
     return decode_replacing("UTF-16LE", chars + 2, len - 2, 2, nullptr);
   if (decode_has_prefix(bytes, len, "\xFE\xFF"))
     return decode_replacing("UTF-16BE", chars + 2, len - 2, 2, nullptr);
-
+  const char *canonical = (encoding && *encoding) ? decode_canonical(encoding) : nullptr;
   if (canonical && !sub_str_ieq(canonical, "UTF-8")) {
     // Multi-byte encodings skip one byte after a bad sequence; UTF-16 a unit.
     const size_t unit = sub_str_istart(canonical, "UTF-16") ? 2 : 1;
     return decode_replacing(canonical, chars, len, unit, canonical);
   }
-
-  if (len == 0 || decode_structure_ok(bytes, len) || decode_count_invalid(bytes, len, 8) < 8)
-    return decode_store_copy(chars, len);
   return decode_fallback(chars, len);
 }

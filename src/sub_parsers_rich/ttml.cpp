@@ -50,9 +50,19 @@ std::string_view ttml_attr(std::string_view tag, std::string_view name,
   return buf;
 }
 
+// Terms and sums are held within ±2^62, so adding two never overflows; any
+// time that large is unreadable anyway.
+constexpr int64_t ttml_huge = INT64_MAX / 2;
+
 inline int64_t ttml_trunc(double v) {
-  if (!(v > -9.2e18 && v < 9.2e18)) return v > 0 ? INT64_MAX / 2 : INT64_MIN / 2;
+  if (!(v > -9.2e18 && v < 9.2e18)) return v > 0 ? ttml_huge : -ttml_huge;
   return static_cast<int64_t>(v);
+}
+
+// sum + term, held within ±2^62.
+inline int64_t ttml_add(int64_t sum, int64_t term) {
+  const int64_t total = sum + term;
+  return total > ttml_huge ? ttml_huge : (total < -ttml_huge ? -ttml_huge : total);
 }
 
 int32_t ttml_result(int64_t sum) {
@@ -73,25 +83,25 @@ int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
     if (!used) return -1;
     i += used;
     if (i >= expr.size())
-      return ttml_result(had_unit ? sum + ttml_trunc(value) : ttml_trunc(value * 1000.0));
+      return ttml_result(had_unit ? ttml_add(sum, ttml_trunc(value)) : ttml_trunc(value * 1000.0));
     const char unit = expr[i];
     const bool unit_ends = i + 1 == expr.size();  // s, f and t must end the expression
     had_unit = true;
     if (unit == 'h') {
-      sum += ttml_trunc(value * 3600000.0);
+      sum = ttml_add(sum, ttml_trunc(value * 3600000.0));
       ++i;
       if (i == expr.size()) return ttml_result(sum);
       if (!(expr[i] >= '0' && expr[i] <= '9')) return -1;
     } else if (unit == 'm' && i + 1 < expr.size() && expr[i + 1] == 's') {
-      sum += ttml_trunc(value);
+      sum = ttml_add(sum, ttml_trunc(value));
       i += 2;
       if (i == expr.size()) return ttml_result(sum);
     } else if (unit == 'm') {
-      sum += ttml_trunc(value * 60000.0);
+      sum = ttml_add(sum, ttml_trunc(value * 60000.0));
       ++i;
       if (i == expr.size()) return ttml_result(sum);
     } else if (unit == 's' && unit_ends) {
-      return ttml_result(sum + ttml_trunc(value * 1000.0));
+      return ttml_result(ttml_add(sum, ttml_trunc(value * 1000.0)));
     } else if (unit == 'f' && unit_ends) {
       double rate = 25.0;
       if (params.has_frame) {
@@ -101,7 +111,7 @@ int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
         g_tt_warn_frame = 0;
         sub_warn("ttml: ttp:frameRate missing, defaulting to 25");
       }
-      return ttml_result(sum + ttml_trunc(value / (rate * params.multiplier) * 1000.0));
+      return ttml_result(ttml_add(sum, ttml_trunc(value / (rate * params.multiplier) * 1000.0)));
     } else if (unit == 't' && unit_ends) {
       double rate = 10000.0;
       if (params.has_tick) {
@@ -111,7 +121,7 @@ int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
         g_tt_warn_tick = 0;
         sub_warn("ttml: ttp:tickRate missing, defaulting to 10000");
       }
-      return ttml_result(sum + ttml_trunc(value / rate * 1000.0));
+      return ttml_result(ttml_add(sum, ttml_trunc(value / rate * 1000.0)));
     } else {
       return -1;
     }

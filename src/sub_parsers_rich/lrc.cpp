@@ -9,8 +9,8 @@
 // an in-place exchange sort (for each p, swap in every later entry with a
 // smaller time) would leave first among them; that winner is found here in
 // O(n log n) from the positions of the entries, with a Fenwick tree.
-#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "sub_internal.h"
 
@@ -23,9 +23,8 @@ constexpr int32_t lrc_last_ms = 3000;
 
 struct LrcEntry {
   int32_t time;
-  uint32_t pos;  // index in file order
-  const char *text;
-  uint32_t len;
+  const char *text;  // the lyric text, in the text being parsed
+  size_t len;
 };
 
 struct LrcEntries {
@@ -41,6 +40,13 @@ struct LrcEntries {
     return true;
   }
 };
+
+// A sort key: the time (biased so that unsigned order is signed order) over
+// the file position.
+inline uint64_t lrc_key(int32_t time, uint32_t pos) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(time) ^ 0x80000000u) << 32) | pos;
+}
+inline uint32_t lrc_key_pos(uint64_t key) { return static_cast<uint32_t>(key); }
 
 // (seconds + minutes × 60) × 1000 of a time tag's content "mm:ss.xx".
 int32_t lrc_tag_time(std::string_view content, size_t colon) {
@@ -86,8 +92,7 @@ void lrc_read_line(std::string_view line, LrcEntries *entries, double *offset, b
   if (ntimes == 0) return;
   const std::string_view text = sub_sv_trim(line.substr(text_from));
   for (int i = 0; i < ntimes; ++i) {
-    const LrcEntry e{times[i], static_cast<uint32_t>(entries->count), text.data(),
-                     static_cast<uint32_t>(text.size())};
+    const LrcEntry e{times[i], text.data(), text.size()};
     if (!entries->push(e)) return;
   }
 }
@@ -113,21 +118,42 @@ struct Fenwick {
   }
 };
 
-// The entry of a group of equal times (file positions in increasing order)
-// that the exchange sort leaves first: with c_j the number of smaller times
-// between the j-th and the next member (after the last one: to the end),
-// walk j from the last member down with f = (f + c_j) mod j; the first j
-// where f = j - 1 wins.
-size_t lrc_group_winner(const LrcEntry *group, size_t m, const Fenwick &smaller, size_t total) {
+// The entry of a group of equal times (its sort keys, file positions in
+// increasing order) that the exchange sort leaves first: with c_j the number
+// of smaller times between the j-th and the next member (after the last one:
+// to the end), walk j from the last member down with f = (f + c_j) mod j; the
+// first j where f = j - 1 wins. Returns that member's position.
+uint32_t lrc_group_winner(const uint64_t *group, size_t m, const Fenwick &smaller, size_t total) {
   int64_t f = 0;
   for (size_t j = m; j >= 1; --j) {
-    const size_t from = group[j - 1].pos + 1;
-    const size_t to = j < m ? group[j].pos : total;
+    const size_t from = lrc_key_pos(group[j - 1]) + 1;
+    const size_t to = j < m ? lrc_key_pos(group[j]) : total;
     const int64_t c = smaller.below(to) - smaller.below(from);
     f = (f + c) % static_cast<int64_t>(j);
-    if (f == static_cast<int64_t>(j) - 1) return j - 1;
+    if (f == static_cast<int64_t>(j) - 1) return lrc_key_pos(group[j - 1]);
   }
-  return 0;
+  return lrc_key_pos(group[0]);
+}
+
+// Sorts the keys by time, keeping file order among equal times: a radix sort
+// over the time bits (the positions below them are already in order).
+// Returns false when the scratch array cannot be had.
+bool lrc_sort_keys(uint64_t *keys, size_t n) {
+  auto *scratch = static_cast<uint64_t *>(sub_malloc(sub_size_mul_add(n, sizeof(uint64_t), 0)));
+  if (!scratch) return false;
+  uint64_t *from = keys;
+  uint64_t *to = scratch;
+  for (int shift = 32; shift < 64; shift += 8) {
+    size_t count[257] = {};
+    for (size_t i = 0; i < n; ++i) ++count[((from[i] >> shift) & 0xFF) + 1];
+    if (count[((from[0] >> shift) & 0xFF) + 1] == n) continue;  // one bucket: nothing moves
+    for (int b = 0; b < 256; ++b) count[b + 1] += count[b];
+    for (size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != keys) std::memcpy(keys, from, n * sizeof(uint64_t));
+  sub_free(scratch);
+  return true;
 }
 
 }  // namespace
@@ -152,21 +178,30 @@ int sub_parse_lrc(const char *text, size_t len) {
     for (size_t i = 0; i < total; ++i)
       e[i].time = sub_double_to_i32(static_cast<double>(e[i].time) - offset);
   Fenwick smaller(total);
-  if (!smaller.tree) return SUB_ERR_NOMEM;
-  std::sort(e, e + total, [](const LrcEntry &a, const LrcEntry &b) {
-    return a.time != b.time ? a.time < b.time : a.pos < b.pos;
-  });
+  auto *keys = static_cast<uint64_t *>(sub_malloc(sub_size_mul_add(total, sizeof(uint64_t), 0)));
+  bool sorted = smaller.tree && keys;
+  if (sorted) {
+    for (size_t i = 0; i < total; ++i) keys[i] = lrc_key(e[i].time, static_cast<uint32_t>(i));
+    sorted = lrc_sort_keys(keys, total);
+  }
+  if (!sorted) {
+    sub_free(keys);
+    return SUB_ERR_NOMEM;
+  }
   for (size_t g = 0; g < total;) {
+    const int32_t start = e[lrc_key_pos(keys[g])].time;
     size_t m = 1;
-    while (g + m < total && e[g + m].time == e[g].time) ++m;
-    const LrcEntry &win = e[g + (m > 1 ? lrc_group_winner(e + g, m, smaller, total) : 0)];
-    const int32_t start = e[g].time;
-    const int32_t end = (m == 1 && g + 1 < total) ? e[g + 1].time : sub_add_sat(start, lrc_last_ms);
+    while (g + m < total && e[lrc_key_pos(keys[g + m])].time == start) ++m;
+    const LrcEntry &win =
+        e[m > 1 ? lrc_group_winner(keys + g, m, smaller, total) : lrc_key_pos(keys[g])];
+    const int32_t end = (m == 1 && g + 1 < total) ? e[lrc_key_pos(keys[g + 1])].time
+                                                  : sub_add_sat(start, lrc_last_ms);
     const int32_t cue = sub_cue_add(start, end);
     if (cue >= 0) sub_cue_add_line_n(cue, win.text, win.len);
-    for (size_t k = 0; k < m; ++k) smaller.add(e[g + k].pos);
+    for (size_t k = 0; k < m; ++k) smaller.add(lrc_key_pos(keys[g + k]));
     g += m;
   }
+  sub_free(keys);
   g_sub.detected_format = SUB_FMT_LRC;
   return SUB_OK;
 }

@@ -55,7 +55,7 @@ std::string_view ttml_attr(std::string_view tag, std::string_view name,
 constexpr int64_t ttml_huge = INT64_MAX / 2;
 
 inline int64_t ttml_trunc(double v) {
-  if (!(v > -9.2e18 && v < 9.2e18)) return v > 0 ? ttml_huge : -ttml_huge;
+  if (!(v > -4.6e18 && v < 4.6e18)) return v > 0 ? ttml_huge : -ttml_huge;
   return static_cast<int64_t>(v);
 }
 

@@ -7,58 +7,16 @@
 // and the real files of the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <filesystem>
-#include <iostream>
 #include <limits>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
 
 using namespace std::string_literals;
+using subtest::Danmaku;
 
 namespace {
-
-struct Danmaku {
-  int32_t start;
-  int32_t end;
-  std::vector<std::string> lines;
-  int32_t mode;
-  uint32_t color;
-  float fontsize;
-};
-
-std::vector<Danmaku> current_danmaku() {
-  std::vector<Danmaku> out;
-  for (int32_t i = 0; i < sub_cue_count(); ++i) {
-    EXPECT_EQ(sub_cue_is_danmu(i), 1) << "cue " << i;
-    Danmaku d{sub_cue_start_ms(i),   sub_cue_end_ms(i),      {},
-              sub_cue_danmu_mode(i), sub_cue_danmu_color(i), sub_cue_danmu_fontsize(i)};
-    for (int32_t k = 0; k < sub_cue_line_count(i); ++k) {
-      const char *line = sub_cue_line(i, k);
-      d.lines.emplace_back(line ? line : "<null>");
-    }
-    out.push_back(std::move(d));
-  }
-  return out;
-}
-
-void expect_danmaku(const std::vector<Danmaku> &got, const std::vector<Danmaku> &want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    SCOPED_TRACE("cue " + std::to_string(i));
-    EXPECT_EQ(got[i].start, want[i].start);
-    EXPECT_EQ(got[i].end, want[i].end);
-    EXPECT_EQ(got[i].lines, want[i].lines);
-    EXPECT_EQ(got[i].mode, want[i].mode);
-    EXPECT_EQ(got[i].color, want[i].color);
-    EXPECT_EQ(got[i].fontsize, want[i].fontsize);  // exact, infinity included
-  }
-}
 
 constexpr int32_t max32 = 2147483647;
 constexpr int32_t min32 = -2147483647 - 1;
@@ -189,7 +147,7 @@ TEST(BilibiliParser, Table) {
     EXPECT_EQ(rc, row.rc);
     EXPECT_STREQ(sub_last_error(), row.rc == 0 ? "" : no_cue.c_str());
     EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 9 : -1);
-    expect_danmaku(current_danmaku(), row.cues);
+    subtest::expect_danmaku(subtest::current_danmaku(), row.cues);
   }
   sub_clear();
 }
@@ -284,12 +242,8 @@ TEST(BilibiliParser, SecondChanceAfterYouTube) {
 TEST(BilibiliParser, UnclosedElementsAreLinear) {
   std::string doc;
   while (doc.size() < (4u << 20)) doc += "<d p=\"1\">x";
-  const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(sub_parse(doc.data(), doc.size(), 9, nullptr), 5);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_TRUE(subtest::parses_within(doc, SUB_FMT_BILIBILI, 5, 3.0));
   EXPECT_STREQ(sub_last_error(), "no Bilibili danmaku");
-  EXPECT_LT(seconds, 3.0);
   sub_clear();
 }
 
@@ -297,46 +251,20 @@ TEST(BilibiliParser, AllocationFailures) {
   const std::string doc = d("1,1,25,255", "a") + d("2", "b") + d("3", "");
   for (const int32_t format : {-1, 9}) {
     SCOPED_TRACE(format);
-    int rc = 0;
-    const uint64_t total = subtest::for_each_allocation_failure(
-        [&] { rc = sub_parse(doc.data(), doc.size(), format, nullptr); },
-        [&](uint64_t) {
-          EXPECT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
-          if (rc == 0) {
-            EXPECT_EQ(sub_detected_format(), 9);
-          }
-          for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 1);
-        });
-    EXPECT_GT(total, 0u);
+    EXPECT_GT(subtest::parse_under_allocation_failures(
+                  [&] { return sub_parse(doc.data(), doc.size(), format, nullptr); }, {0, 4, 5},
+                  SUB_FMT_BILIBILI,
+                  [](int) {
+                    for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 1);
+                  }),
+              0u);
   }
 }
 
 TEST(BilibiliCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/bilibili";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no Bilibili corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir))
-    if (entry.is_regular_file()) files.push_back(entry);
-  std::sort(files.begin(), files.end());
-  std::map<std::string, int> auto_ok;
-  std::map<std::string, int> own_ok;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
-      ++auto_ok[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), 9, nullptr) == 0) {
-      ++own_ok[sub_format_name(sub_detected_format())];
-      EXPECT_GT(sub_cue_count(), 0);
-    }
-  }
-  sub_clear();
-  std::cout << "Bilibili corpus: " << files.size() << " files; detection:";
-  for (const auto &[name, count] : auto_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << "; format 9:";
-  for (const auto &[name, count] : own_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << '\n';
-  EXPECT_EQ(files.size(), 17u);
-  EXPECT_EQ(auto_ok, (std::map<std::string, int>{{"bilibili", 17}}));
-  EXPECT_EQ(own_ok, (std::map<std::string, int>{{"bilibili", 17}}));
+  const auto counts = subtest::run_corpus("bilibili", {}, SUB_FMT_BILIBILI);
+  if (!counts) GTEST_SKIP() << "no Bilibili corpus";
+  EXPECT_EQ(counts->files, 17u);
+  EXPECT_EQ(counts->detected, (subtest::Tally{{"bilibili", 17}}));
+  EXPECT_EQ(counts->own, (subtest::Tally{{"bilibili", 17}}));
 }

@@ -5,11 +5,6 @@
 // built to defeat a quadratic scan, and the real files of the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -17,25 +12,9 @@
 
 using namespace std::string_literals;
 using subtest::CueView;
+using subtest::repeat;
 
 namespace {
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{' + std::to_string(cue.start) + ',' + std::to_string(cue.end) + ',';
-    for (const std::string &line : cue.lines) out += testing::PrintToString(line);
-    out += "}\n";
-  }
-  return out;
-}
-
-std::string repeat(const std::string &s, size_t n) {
-  std::string out;
-  out.reserve(s.size() * n);
-  for (size_t i = 0; i < n; ++i) out += s;
-  return out;
-}
 
 // A document whose only block starts at 0 and holds `text`.
 std::string last(const std::string &text) { return "<SYNC Start=0>" + text; }
@@ -207,10 +186,8 @@ const Row rows[] = {
 };
 
 void expect_result(const Row &row, int rc) {
-  EXPECT_EQ(rc, row.error ? 5 : 0);
-  EXPECT_STREQ(sub_last_error(), row.error ? row.error : "");
-  EXPECT_EQ(sub_detected_format(), row.error ? -1 : 8);
-  EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+  EXPECT_TRUE(subtest::parse_left(rc, row.error ? 5 : 0, row.error ? row.error : "", SUB_FMT_SAMI,
+                                  row.cues));
 }
 
 }  // namespace
@@ -221,10 +198,8 @@ TEST(SamiParser, DirectFormatEightAndDetection) {
     sub_state_reset();
     expect_result(row, sub_parse_sami(row.input.c_str(), row.input.size()));
     expect_result(row, sub_parse(row.input.data(), row.input.size(), 8, nullptr));
-    if (row.error) {
-      EXPECT_STREQ(sub_result_json(), "{}");
-    } else {
-      EXPECT_EQ(std::string(sub_result_json()).rfind(R"({"format":"sami","cues":[)", 0), 0u);
+    EXPECT_TRUE(subtest::json_fits(row.error ? 5 : 0, SUB_FMT_SAMI));
+    if (!row.error) {
       EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), 8);
       expect_result(row, sub_parse(row.input.data(), row.input.size(), -1, nullptr));
     }
@@ -250,19 +225,12 @@ TEST(SamiParser, AllocationFailures) {
   const std::string text =
       "<SAMI><BODY><SYNC Start=1000><P>Hello<br>world</P><SYNC Start=2000><P>&nbsp;"
       "<SYNC Start=3000><P>Bye</P></BODY></SAMI>";
-  int rc = 0;
-  const uint64_t total = subtest::for_each_allocation_failure(
-      [&] { rc = sub_parse(text.data(), text.size(), 8, nullptr); },
-      [&](uint64_t) {
-        ASSERT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
-        if (rc == 0) {
-          EXPECT_EQ(sub_detected_format(), 8);
-        }
-      });
-  EXPECT_GT(total, 0u);
+  EXPECT_GT(
+      subtest::parse_under_allocation_failures(
+          [&] { return sub_parse(text.data(), text.size(), 8, nullptr); }, {0, 4, 5}, SUB_FMT_SAMI),
+      0u);
   EXPECT_EQ(sub_parse(text.data(), text.size(), 8, nullptr), 0);
-  EXPECT_EQ(show(subtest::current_cues()),
-            show({{1000, 2000, {"Hello", "world"}}, {3000, 4000, {"Bye"}}}));
+  EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"Hello", "world"}}, {3000, 4000, {"Bye"}}}));
   sub_clear();
 }
 
@@ -290,10 +258,8 @@ TEST(SamiParser, LinearOnHostileInputs) {
   };
   for (const Big &big : bigs) {
     SCOPED_TRACE(big.name);
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(sub_parse(big.input.data(), big.input.size(), 8, nullptr), big.rc);
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
-    EXPECT_LT(took.count(), 5.0);  // linear work takes well under a second
+    // Linear work takes well under a second.
+    EXPECT_TRUE(subtest::parses_within(big.input, SUB_FMT_SAMI, big.rc, 5.0));
     ASSERT_EQ(sub_cue_count(), big.cues);
     if (big.cues > 0) {
       EXPECT_EQ(sub_cue_start_ms(0), 1);
@@ -306,38 +272,9 @@ TEST(SamiParser, LinearOnHostileInputs) {
 }
 
 TEST(SamiCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/sami";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no SAMI corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir)) {
-    const std::string ext = entry.path().extension().string();
-    if (entry.is_regular_file() && (ext == ".smi" || ext == ".sami")) files.push_back(entry);
-  }
-  std::sort(files.begin(), files.end());
-  int auto_ok = 0;
-  int sami_ok = 0;
-  std::map<int32_t, int> formats;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0) {
-      ++auto_ok;
-      ++formats[sub_detected_format()];
-    }
-    if (sub_parse(data.data(), data.size(), 8, nullptr) == 0) {
-      ++sami_ok;
-      EXPECT_GT(sub_cue_count(), 0);
-      EXPECT_EQ(sub_detected_format(), 8);
-    }
-  }
-  sub_clear();
-  std::cout << "SAMI corpus: " << files.size() << " files, " << auto_ok
-            << " parsed with detection, " << sami_ok << " as SAMI; detected formats:";
-  for (const auto &[format, count] : formats)
-    std::cout << ' ' << sub_format_name(format) << '=' << count;
-  std::cout << '\n';
-  EXPECT_EQ(files.size(), 5u);
-  EXPECT_EQ(auto_ok, 5);
-  EXPECT_EQ(sami_ok, 5);
-  EXPECT_EQ(formats, (std::map<int32_t, int>{{8, 5}}));
+  const auto counts = subtest::run_corpus("sami", {".smi", ".sami"}, SUB_FMT_SAMI);
+  if (!counts) GTEST_SKIP() << "no SAMI corpus";
+  EXPECT_EQ(counts->files, 5u);
+  EXPECT_EQ(counts->detected, (subtest::Tally{{"sami", 5}}));
+  EXPECT_EQ(counts->own, (subtest::Tally{{"sami", 5}}));
 }

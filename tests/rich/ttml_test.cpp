@@ -7,10 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +14,7 @@
 
 using namespace std::string_literals;
 using subtest::CueView;
+using subtest::repeat;
 
 namespace {
 
@@ -25,29 +22,6 @@ constexpr const char *no_cues = "no TTML cues";
 constexpr const char *warn_frame = "ttml: ttp:frameRate missing, defaulting to 25";
 constexpr const char *warn_tick = "ttml: ttp:tickRate missing, defaulting to 10000";
 constexpr int32_t max32 = 2147483647;
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{' + std::to_string(cue.start) + ',' + std::to_string(cue.end) + ',';
-    for (const std::string &line : cue.lines) out += testing::PrintToString(line);
-    out += "}\n";
-  }
-  return out;
-}
-
-std::vector<std::string> warnings() {
-  std::vector<std::string> out;
-  for (int32_t i = 0; i < sub_warning_count(); ++i) out.emplace_back(sub_warning(i));
-  return out;
-}
-
-std::string repeat(const std::string &s, size_t n) {
-  std::string out;
-  out.reserve(s.size() * n);
-  for (size_t i = 0; i < n; ++i) out += s;
-  return out;
-}
 
 std::string p(const std::string &attrs, const std::string &text = "x") {
   return "<p " + attrs + ">" + text + "</p>";
@@ -273,11 +247,8 @@ const Row rows[] = {
 // clang-format on
 
 void expect_row(const Row &row, int rc) {
-  EXPECT_EQ(rc, row.rc);
-  EXPECT_STREQ(sub_last_error(), row.error);
-  EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 5 : -1);
-  EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-  EXPECT_EQ(warnings(), row.warnings);
+  EXPECT_TRUE(subtest::parse_left(rc, row.rc, row.error, SUB_FMT_TTML, row.cues));
+  EXPECT_EQ(subtest::current_warnings(), row.warnings);
 }
 
 }  // namespace
@@ -329,18 +300,17 @@ TEST(TtmlParser, OffsetTimes) {
     std::string doc = p("begin=\"0s\" dur=\""s + o.expr + '"');
     sub_state_reset();
     sub_parse_ttml(doc.c_str(), doc.size());
-    EXPECT_EQ(show(subtest::current_cues()),
-              show(o.ms > 0 ? std::vector<CueView>{{0, o.ms, {"x"}}} : std::vector<CueView>{}));
-    EXPECT_EQ(warnings(), warned);
+    EXPECT_TRUE(subtest::cues_are(o.ms > 0 ? std::vector<CueView>{{0, o.ms, {"x"}}}
+                                           : std::vector<CueView>{}));
+    EXPECT_EQ(subtest::current_warnings(), warned);
     // As a begin (an unreadable one is 0).
     doc = p("begin=\""s + o.expr + "\" end=\"596h\"");
     sub_state_reset();
     sub_parse_ttml(doc.c_str(), doc.size());
     const int32_t start = std::max(o.ms, 0);
-    EXPECT_EQ(show(subtest::current_cues()),
-              show(start < far_end ? std::vector<CueView>{{start, far_end, {"x"}}}
-                                   : std::vector<CueView>{}));
-    EXPECT_EQ(warnings(), warned);
+    EXPECT_TRUE(subtest::cues_are(start < far_end ? std::vector<CueView>{{start, far_end, {"x"}}}
+                                                  : std::vector<CueView>{}));
+    EXPECT_EQ(subtest::current_warnings(), warned);
   }
   sub_clear();
 }
@@ -353,10 +323,11 @@ TEST(TtmlParser, WarningsAgainInEveryParse) {
   EXPECT_EQ(sub_parse_ttml(doc.c_str(), doc.size()), 0);
   EXPECT_EQ(sub_parse_ttml(doc.c_str(), doc.size()), 0);
   EXPECT_EQ(sub_cue_count(), 8);
-  EXPECT_EQ(warnings(), (std::vector<std::string>{warn_tick, warn_frame, warn_tick, warn_frame}));
+  EXPECT_EQ(subtest::current_warnings(),
+            (std::vector<std::string>{warn_tick, warn_frame, warn_tick, warn_frame}));
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(sub_parse(doc.data(), doc.size(), 5, nullptr), 0);
-    EXPECT_EQ(warnings(), (std::vector<std::string>{warn_tick, warn_frame}));
+    EXPECT_EQ(subtest::current_warnings(), (std::vector<std::string>{warn_tick, warn_frame}));
   }
   sub_clear();
 }
@@ -381,7 +352,7 @@ TEST(TtmlParser, EndToEndJson) {
     ASSERT_EQ(sub_parse(document.data(), document.size(), format, nullptr), 0);
     EXPECT_EQ(sub_detected_format(), 5);
     EXPECT_STREQ(sub_last_error(), "");
-    EXPECT_EQ(warnings(), std::vector<std::string>{warn_frame});
+    EXPECT_EQ(subtest::current_warnings(), std::vector<std::string>{warn_frame});
     EXPECT_STREQ(sub_result_json(),
                  R"({"format":"ttml","cues":[)"
                  R"({"start":11000,"end":12500,"lines":["Hello\"world\""]},)"
@@ -397,16 +368,10 @@ TEST(TtmlParser, EndToEndJson) {
 }
 
 TEST(TtmlParser, AllocationFailures) {
-  int rc = 0;
-  const uint64_t total = subtest::for_each_allocation_failure(
-      [&] { rc = sub_parse(document.data(), document.size(), 5, nullptr); },
-      [&](uint64_t) {
-        ASSERT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
-        if (rc == 0) {
-          EXPECT_EQ(sub_detected_format(), 5);
-        }
-      });
-  EXPECT_GT(total, 0u);
+  EXPECT_GT(subtest::parse_under_allocation_failures(
+                [&] { return sub_parse(document.data(), document.size(), 5, nullptr); }, {0, 4, 5},
+                SUB_FMT_TTML),
+            0u);
   EXPECT_EQ(sub_parse(document.data(), document.size(), 5, nullptr), 0);
   EXPECT_EQ(sub_cue_count(), 3);
   sub_clear();
@@ -440,51 +405,18 @@ TEST(TtmlParser, LinearOnHostileInputs) {
   };
   for (const Big &big : bigs) {
     SCOPED_TRACE(big.name);
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(sub_parse(big.doc.data(), big.doc.size(), 5, nullptr), big.rc);
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
-    EXPECT_LT(took.count(), 10.0);  // linear work takes well under a second
-    EXPECT_EQ(show(subtest::current_cues()), show(big.cues));
+    // Linear work takes well under a second.
+    EXPECT_TRUE(subtest::parses_within(big.doc, SUB_FMT_TTML, big.rc, 10.0));
+    EXPECT_TRUE(subtest::cues_are(big.cues));
   }
   sub_clear();
 }
 
 TEST(TtmlCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/ttml";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no TTML corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir)) {
-    const std::string ext = entry.path().extension().string();
-    if (entry.is_regular_file() && (ext == ".ttml" || ext == ".xml" || ext == ".dfxp"))
-      files.push_back(entry);
-  }
-  std::sort(files.begin(), files.end());
-  int auto_ok = 0;
-  int ttml_ok = 0;
-  std::map<int32_t, int> formats;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0) {
-      ++auto_ok;
-      ++formats[sub_detected_format()];
-    }
-    if (sub_parse(data.data(), data.size(), 5, nullptr) == 0) {
-      ++ttml_ok;
-      EXPECT_GT(sub_cue_count(), 0);
-      EXPECT_EQ(sub_detected_format(), 5);
-    } else {
-      EXPECT_STREQ(sub_last_error(), no_cues);
-    }
-  }
-  sub_clear();
-  std::cout << "TTML corpus: " << files.size() << " files, " << auto_ok
-            << " parsed with detection, " << ttml_ok << " as TTML; detected formats:";
-  for (const auto &[format, count] : formats)
-    std::cout << ' ' << sub_format_name(format) << '=' << count;
-  std::cout << '\n';
-  EXPECT_EQ(files.size(), 103u);
-  EXPECT_EQ(auto_ok, 81);
-  EXPECT_EQ(ttml_ok, 81);
-  EXPECT_EQ(formats, (std::map<int32_t, int>{{5, 81}}));
+  const auto counts = subtest::run_corpus("ttml", {".ttml", ".xml", ".dfxp"}, SUB_FMT_TTML);
+  if (!counts) GTEST_SKIP() << "no TTML corpus";
+  EXPECT_EQ(counts->files, 103u);
+  EXPECT_EQ(counts->detected, (subtest::Tally{{"ttml", 81}}));
+  EXPECT_EQ(counts->own, (subtest::Tally{{"ttml", 81}}));
+  EXPECT_EQ(counts->own_failures, (subtest::Tally{{no_cues, 22}}));
 }

@@ -6,11 +6,6 @@
 // the real files of the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,16 +15,6 @@ using namespace std::string_literals;
 using subtest::CueView;
 
 namespace {
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{' + std::to_string(cue.start) + ',' + std::to_string(cue.end) + ',';
-    for (const std::string &line : cue.lines) out += testing::PrintToString(line);
-    out += "}\n";
-  }
-  return out;
-}
 
 // One element with the given start and dur values and text.
 std::string t(const std::string &start, const std::string &dur, const std::string &text = "x") {
@@ -142,17 +127,14 @@ TEST(YtxmlParser, Table) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     sub_state_reset();
-    EXPECT_EQ(sub_parse_ytxml(row.doc.c_str(), row.doc.size()), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.rc == 0 ? "" : "no YouTube XML cues");
-    EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 6 : -1);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+    EXPECT_TRUE(subtest::parse_left(sub_parse_ytxml(row.doc.c_str(), row.doc.size()), row.rc,
+                                    row.rc == 0 ? "" : "no YouTube XML cues", SUB_FMT_YTXML,
+                                    row.cues));
     for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 0);
     // The same through sub_parse; a failure goes on to the Bilibili parser.
-    const int rc = sub_parse(row.doc.data(), row.doc.size(), 6, nullptr);
-    EXPECT_EQ(rc, row.rc);
-    EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 6 : -1);
-    EXPECT_STREQ(sub_last_error(), row.rc == 0 ? "" : "no Bilibili danmaku");
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+    EXPECT_TRUE(subtest::parse_left(sub_parse(row.doc.data(), row.doc.size(), 6, nullptr), row.rc,
+                                    row.rc == 0 ? "" : "no Bilibili danmaku", SUB_FMT_YTXML,
+                                    row.cues));
   }
   sub_clear();
 }
@@ -189,7 +171,7 @@ TEST(YtxmlParser, Detection) {
   const std::string upper = "<transcript><TEXT START=\"1\" DUR=\"1\">x</TEXT></transcript>";
   ASSERT_EQ(sub_parse(upper.data(), upper.size(), -1, nullptr), 0);
   EXPECT_EQ(sub_detected_format(), 6);
-  EXPECT_EQ(show(subtest::current_cues()), show({{1000, 2000, {"x"}}}));
+  EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"x"}}}));
   sub_clear();
 }
 
@@ -200,7 +182,7 @@ TEST(YtxmlParser, BilibiliSecondChance) {
   ASSERT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 0);
   EXPECT_EQ(sub_detected_format(), 9);
   EXPECT_STREQ(sub_last_error(), "no YouTube XML cues");
-  EXPECT_EQ(show(subtest::current_cues()), show({{3000, 6000, {"a"}}}));
+  EXPECT_TRUE(subtest::cues_are({{3000, 6000, {"a"}}}));
   EXPECT_EQ(sub_cue_is_danmu(0), 1);
   sub_clear();
 }
@@ -209,12 +191,11 @@ TEST(YtxmlParser, BilibiliSecondChance) {
 TEST(YtxmlParser, UnclosedElementsAreLinear) {
   std::string doc;
   while (doc.size() < (4u << 20)) doc += "<text start=\"1\" dur=\"1\">x";
-  const auto begin = std::chrono::steady_clock::now();
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_ytxml(doc.c_str(), doc.size()), 5);
-  EXPECT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 5);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  const double seconds = subtest::seconds_to_run([&] {
+    sub_state_reset();
+    EXPECT_EQ(sub_parse_ytxml(doc.c_str(), doc.size()), 5);
+    EXPECT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 5);
+  });
   EXPECT_LT(seconds, 3.0);
   sub_clear();
 }
@@ -224,45 +205,17 @@ TEST(YtxmlParser, AllocationFailures) {
       "<transcript>" + t("1", "1", "a") + t("2", "1", "b &amp; c") + "</transcript>";
   for (const int32_t format : {-1, 6}) {
     SCOPED_TRACE(format);
-    int rc = 0;
-    const uint64_t total = subtest::for_each_allocation_failure(
-        [&] { rc = sub_parse(doc.data(), doc.size(), format, nullptr); },
-        [&](uint64_t) {
-          EXPECT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
-          if (rc == 0) {
-            EXPECT_EQ(sub_detected_format(), 6);
-          }
-        });
-    EXPECT_GT(total, 0u);
+    EXPECT_GT(subtest::parse_under_allocation_failures(
+                  [&] { return sub_parse(doc.data(), doc.size(), format, nullptr); }, {0, 4, 5},
+                  SUB_FMT_YTXML),
+              0u);
   }
 }
 
 TEST(YtxmlCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/ytxml";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no YouTube XML corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir))
-    if (entry.is_regular_file()) files.push_back(entry);
-  std::sort(files.begin(), files.end());
-  std::map<std::string, int> auto_ok;
-  std::map<std::string, int> own_ok;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
-      ++auto_ok[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), 6, nullptr) == 0) {
-      ++own_ok[sub_format_name(sub_detected_format())];
-      EXPECT_GT(sub_cue_count(), 0);
-    }
-  }
-  sub_clear();
-  std::cout << "YouTube XML corpus: " << files.size() << " files; detection:";
-  for (const auto &[name, count] : auto_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << "; format 6:";
-  for (const auto &[name, count] : own_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << '\n';
-  EXPECT_EQ(files.size(), 2u);
-  EXPECT_EQ(auto_ok, (std::map<std::string, int>{{"ytxml", 2}}));
-  EXPECT_EQ(own_ok, (std::map<std::string, int>{{"ytxml", 2}}));
+  const auto counts = subtest::run_corpus("ytxml", {}, SUB_FMT_YTXML);
+  if (!counts) GTEST_SKIP() << "no YouTube XML corpus";
+  EXPECT_EQ(counts->files, 2u);
+  EXPECT_EQ(counts->detected, (subtest::Tally{{"ytxml", 2}}));
+  EXPECT_EQ(counts->own, (subtest::Tally{{"ytxml", 2}}));
 }

@@ -3,10 +3,6 @@
 // with format 2 and with detection, and the real files of the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,35 +12,6 @@ using namespace std::string_literals;
 using subtest::CueView;
 
 namespace {
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{';
-    out += std::to_string(cue.start);
-    out += ',';
-    out += std::to_string(cue.end);
-    out += ',';
-    for (const std::string &line : cue.lines) {
-      if (line.size() > 80) {
-        out += std::to_string(line.size());
-        out += " bytes of ";
-        out += testing::PrintToString(line.substr(0, 8));
-      } else {
-        out += testing::PrintToString(line);
-      }
-    }
-    out += "}\n";
-  }
-  return out;
-}
-
-// Decodes like sub_parse and calls the parser on the decoded text.
-int parse_direct(const std::string &input) {
-  sub_state_reset();
-  if (sub_decode_to_utf8(input.data(), input.size(), nullptr) != 0) return -1;
-  return sub_parse_ass(g_sub.text, g_sub.text_len);
-}
 
 const std::string header =
     "[Script Info]\nTitle: t\n\n[V4+ Styles]\nFormat: Name, Fontname\nStyle: Default,Arial\n\n"
@@ -65,13 +32,7 @@ std::string wide_format(int text_at) {
   return out;
 }
 
-struct Row {
-  const char *name;
-  std::string input;
-  int rc;
-  const char *error;
-  std::vector<CueView> cues;
-};
+using Row = subtest::ParseCase;
 
 const std::string long_a(65535, 'a');
 
@@ -243,20 +204,8 @@ const Row rows[] = {
 TEST(AssParser, DirectAndThroughFormatTwo) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(parse_direct(row.input), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.error);
-    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 2);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), 2, nullptr), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.error);
-    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 2);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-    if (row.rc) {
-      EXPECT_STREQ(sub_result_json(), "{}");
-    } else {
-      EXPECT_EQ(std::string(sub_result_json()).rfind(R"({"format":"ass","cues":[)", 0), 0u);
-    }
+    EXPECT_TRUE(subtest::direct_and_through(sub_parse_ass, SUB_FMT_ASS, row.input, row.rc,
+                                            row.error, row.cues));
   }
   sub_state_reset();
   EXPECT_EQ(sub_parse_ass("", 0), 5);
@@ -297,7 +246,7 @@ TEST(AssParser, ThroughDetection) {
     EXPECT_STREQ(sub_last_error(), row.error);
     EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 2);
     if (row.rc == 0) {
-      EXPECT_EQ(show(subtest::current_cues()), show({{1000, 2000, {"a"}}}));
+      EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"a"}}}));
     }
   }
   // Without a section header detection names nothing and the fallback order
@@ -312,11 +261,9 @@ TEST(AssParser, ThroughDetection) {
 // then the event is lost; nothing leaks.
 TEST(AssParser, AllocationFailures) {
   const std::string text = header + full_event("a\\Nb") + "\n" + full_event("c") + "\n";
-  int rc = 0;
-  subtest::for_each_allocation_failure(
-      [&] { rc = sub_parse(text.data(), text.size(), 2, nullptr); },
-      [&](uint64_t) {
-        ASSERT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
+  subtest::parse_under_allocation_failures(
+      [&] { return sub_parse(text.data(), text.size(), 2, nullptr); }, {0, 4, 5}, SUB_FMT_ASS,
+      [](int rc) {
         if (rc == 5) {
           EXPECT_STREQ(sub_last_error(), "no ASS cues");
         }
@@ -328,33 +275,12 @@ TEST(AssParser, AllocationFailures) {
 }
 
 TEST(AssCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/ass";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no ASS corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir))
-    if (entry.is_regular_file()) files.push_back(entry);
-  std::sort(files.begin(), files.end());
-  std::map<std::string, int> auto_ok;
-  int ass_ok = 0;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
-      ++auto_ok[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), 2, nullptr) == 0) {
-      ++ass_ok;
-      EXPECT_GT(sub_cue_count(), 0);
-      EXPECT_EQ(sub_detected_format(), 2);
-    }
-  }
-  sub_clear();
-  std::cout << "ASS corpus: " << files.size() << " files, " << ass_ok << " as ASS; detection:";
-  for (const auto &[name, count] : auto_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << '\n';
-  EXPECT_EQ(files.size(), 27u);
+  const auto counts = subtest::run_corpus("ass", {}, SUB_FMT_ASS);
+  if (!counts) GTEST_SKIP() << "no ASS corpus";
+  EXPECT_EQ(counts->files, 27u);
   // Not read: two scripts whose section headers are indented, two fragments
   // without a section header, one header without events, and one script
   // whose only event has an empty text.
-  EXPECT_EQ(ass_ok, 21);
-  EXPECT_EQ(auto_ok, (std::map<std::string, int>{{"ass", 21}}));
+  EXPECT_EQ(counts->own, (subtest::Tally{{"ass", 21}}));
+  EXPECT_EQ(counts->detected, (subtest::Tally{{"ass", 21}}));
 }

@@ -5,11 +5,6 @@
 // the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,34 +14,6 @@ using namespace std::string_literals;
 using subtest::CueView;
 
 namespace {
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{';
-    out += std::to_string(cue.start);
-    out += ',';
-    out += std::to_string(cue.end);
-    out += ',';
-    for (const std::string &line : cue.lines) {
-      if (line.size() > 80) {
-        out += std::to_string(line.size());
-        out += " bytes of ";
-        out += testing::PrintToString(line.substr(0, 8));
-      } else {
-        out += testing::PrintToString(line);
-      }
-    }
-    out += "}\n";
-  }
-  return out;
-}
-
-int parse_direct(const std::string &input) {
-  sub_state_reset();
-  if (sub_decode_to_utf8(input.data(), input.size(), nullptr) != 0) return -1;
-  return sub_parse_microdvd(g_sub.text, g_sub.text_len);
-}
 
 struct Row {
   const char *name;
@@ -159,21 +126,14 @@ const std::string subviewer_text =
 TEST(MicroDvdParser, DirectAndThroughFormatThree) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(parse_direct(row.input), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.rc ? "no MicroDVD cues" : "");
-    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 3);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-
+    EXPECT_TRUE(subtest::parse_left(subtest::decode_and_parse(sub_parse_microdvd, row.input),
+                                    row.rc, row.rc ? "no MicroDVD cues" : "", SUB_FMT_MICRODVD,
+                                    row.cues));
     // A failure goes on to the SubViewer parser, whose message stays.
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), 3, nullptr), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.rc ? "SubViewer: missing [INFORMATION]" : "");
-    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 3);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-    if (row.rc) {
-      EXPECT_STREQ(sub_result_json(), "{}");
-    } else {
-      EXPECT_EQ(std::string(sub_result_json()).rfind(R"({"format":"microdvd","cues":[)", 0), 0u);
-    }
+    EXPECT_TRUE(subtest::parse_left(sub_parse(row.input.data(), row.input.size(), 3, nullptr),
+                                    row.rc, row.rc ? "SubViewer: missing [INFORMATION]" : "",
+                                    SUB_FMT_MICRODVD, row.cues));
+    EXPECT_TRUE(subtest::json_fits(row.rc, SUB_FMT_MICRODVD));
   }
   sub_state_reset();
   EXPECT_EQ(sub_parse_microdvd("", 0), 5);
@@ -196,7 +156,7 @@ TEST(MicroDvdParser, SubViewerSecondChance) {
   ASSERT_EQ(sub_parse(subviewer_text.data(), subviewer_text.size(), 3, nullptr), 0);
   EXPECT_EQ(sub_detected_format(), 4);
   EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
-  EXPECT_EQ(show(subtest::current_cues()), show({{1000, 2000, {"one", "two"}}}));
+  EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"one", "two"}}}));
   EXPECT_STREQ(
       sub_result_json(),
       R"({"format":"subviewer","cues":[{"start":1000,"end":2000,"lines":["one","two"]}]})");
@@ -246,7 +206,7 @@ TEST(MicroDvdParser, ThroughDetection) {
     EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), row.detected);
     EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), 0) << sub_last_error();
     EXPECT_EQ(sub_detected_format(), 3);
-    EXPECT_EQ(show(subtest::current_cues()), show({{row.start, 1000, {"x"}}}));
+    EXPECT_TRUE(subtest::cues_are({{row.start, 1000, {"x"}}}));
   }
   sub_clear();
 }
@@ -257,11 +217,8 @@ TEST(MicroDvdParser, BraceSearchIsLinear) {
   for (const char *tail : {"", "}"}) {
     SCOPED_TRACE(std::string("tail ") + tail);
     const std::string text = "{0}{25}" + std::string(4 << 20, '{') + tail;
-    const auto begin = std::chrono::steady_clock::now();
-    ASSERT_EQ(sub_parse(text.data(), text.size(), 3, nullptr), 0);
-    const auto elapsed = std::chrono::steady_clock::now() - begin;
-    EXPECT_LT(elapsed, std::chrono::seconds(2));
-    EXPECT_EQ(show(subtest::current_cues()), show({{0, 1000, {std::string(65535, '{')}}}));
+    ASSERT_TRUE(subtest::parses_within(text, SUB_FMT_MICRODVD, 0, 2.0));
+    EXPECT_TRUE(subtest::cues_are({{0, 1000, {std::string(65535, '{')}}}));
   }
   sub_clear();
 }
@@ -278,18 +235,23 @@ TEST(MicroDvdParser, AllocationFailures) {
   EXPECT_EQ(sub_cue_count(), 0);
 
   const std::string text = "{1}{1}25\n{0}{25}a|b\n{25}{50}c\n";
-  for (const std::string *input : {&text, &subviewer_text}) {
+  struct Input {
+    const std::string *text;
+    int32_t format;  // the format a success names
+  };
+  for (const Input input :
+       {Input{&text, SUB_FMT_MICRODVD}, Input{&subviewer_text, SUB_FMT_SUBVIEWER}}) {
     for (const bool direct : {true, false}) {
-      SCOPED_TRACE(*input + (direct ? " direct" : " through sub_parse"));
-      int rc = 0;
-      subtest::for_each_allocation_failure(
+      SCOPED_TRACE(*input.text + (direct ? " direct" : " through sub_parse"));
+      const std::string &in = *input.text;
+      subtest::parse_under_allocation_failures(
           [&] {
-            rc =
-                direct ? parse_direct(*input) : sub_parse(input->data(), input->size(), 3, nullptr);
+            return direct ? subtest::decode_and_parse(sub_parse_microdvd, in)
+                          : sub_parse(in.data(), in.size(), 3, nullptr);
           },
-          [&](uint64_t) {
-            // -1: the decoding before the direct call ran out of memory.
-            ASSERT_TRUE(rc == 0 || rc == 4 || rc == 5 || (direct && rc == -1)) << rc;
+          // -1: the decoding before the direct call ran out of memory.
+          direct ? std::vector<int>{0, 4, 5, -1} : std::vector<int>{0, 4, 5}, input.format,
+          [&](int rc) {
             if (rc == 4) {
               // Through sub_parse the SubViewer parser may run out after the
               // MicroDVD parser failed; its 4 writes no message of its own.
@@ -306,31 +268,9 @@ TEST(MicroDvdParser, AllocationFailures) {
 }
 
 TEST(MicroDvdCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/microdvd";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no MicroDVD corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir))
-    if (entry.is_regular_file()) files.push_back(entry);
-  std::sort(files.begin(), files.end());
-  std::map<std::string, int> auto_ok;
-  std::map<std::string, int> own_ok;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
-      ++auto_ok[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), 3, nullptr) == 0) {
-      ++own_ok[sub_format_name(sub_detected_format())];
-      EXPECT_GT(sub_cue_count(), 0);
-    }
-  }
-  sub_clear();
-  std::cout << "MicroDVD corpus: " << files.size() << " files; detection:";
-  for (const auto &[name, count] : auto_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << "; format 3:";
-  for (const auto &[name, count] : own_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << '\n';
-  EXPECT_EQ(files.size(), 9u);
-  EXPECT_EQ(auto_ok, (std::map<std::string, int>{{"microdvd", 9}}));
-  EXPECT_EQ(own_ok, (std::map<std::string, int>{{"microdvd", 9}}));
+  const auto counts = subtest::run_corpus("microdvd", {}, SUB_FMT_MICRODVD);
+  if (!counts) GTEST_SKIP() << "no MicroDVD corpus";
+  EXPECT_EQ(counts->files, 9u);
+  EXPECT_EQ(counts->detected, (subtest::Tally{{"microdvd", 9}}));
+  EXPECT_EQ(counts->own, (subtest::Tally{{"microdvd", 9}}));
 }

@@ -4,9 +4,6 @@
 // of the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -16,20 +13,6 @@ using namespace std::string_literals;
 using subtest::CueView;
 
 namespace {
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{';
-    out += std::to_string(cue.start);
-    out += ',';
-    out += std::to_string(cue.end);
-    out += ',';
-    for (const std::string &line : cue.lines) out += testing::PrintToString(line);
-    out += "}\n";
-  }
-  return out;
-}
 
 struct TcRow {
   std::string line;
@@ -198,12 +181,6 @@ const ParseRow parse_rows[] = {
     {"no arrow", "1\n00:00:01,000 00:00:02,000\nA\n", 5, {}, nullptr},
 };
 
-void expect_result(const ParseRow &row) {
-  EXPECT_STREQ(sub_last_error(), row.rc ? "no SRT cues" : "");
-  EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 0);
-  EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-}
-
 }  // namespace
 
 TEST(SrtTiming, ArrowsAndCuts) {
@@ -252,17 +229,10 @@ TEST(SrtTiming, ArrowsAndCuts) {
 TEST(SrtParser, DirectAndThroughFormatZero) {
   for (const ParseRow &row : parse_rows) {
     SCOPED_TRACE(row.name);
-    sub_state_reset();
-    EXPECT_EQ(sub_parse_srt(row.input.c_str(), row.input.size()), row.rc);
-    expect_result(row);
-
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), 0, nullptr), row.rc);
-    expect_result(row);
+    EXPECT_TRUE(subtest::direct_and_through(sub_parse_srt, SUB_FMT_SRT, row.input, row.rc,
+                                            row.rc ? "no SRT cues" : "", row.cues));
     if (row.json) {
       EXPECT_STREQ(sub_result_json(), row.json);
-    }
-    if (row.rc) {
-      EXPECT_STREQ(sub_result_json(), "{}");
     }
   }
   sub_state_reset();
@@ -293,7 +263,7 @@ TEST(SrtParser, ThroughDetection) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), 0);
     EXPECT_EQ(sub_detected_format(), row.format);
-    EXPECT_EQ(show(subtest::current_cues()), show({{1000, 2000, {"Hi"}}}));
+    EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"Hi"}}}));
     EXPECT_EQ(sub_result_json(), std::string(R"({"format":")") + sub_format_name(row.format) +
                                      R"(","cues":[{"start":1000,"end":2000,"lines":["Hi"]}]})");
   }
@@ -309,14 +279,13 @@ TEST(SrtParser, ThroughDetection) {
 TEST(SrtParser, AllocationFailures) {
   const std::string text =
       "1\n00:00:01,000 --> 00:00:02,000\nA\nB\n\n2\n00:00:03,000 --> 00:00:04,000\nC\n";
-  int rc = 0;
-  subtest::for_each_allocation_failure(
+  subtest::parse_under_allocation_failures(
       [&] {
         sub_state_reset();
-        rc = sub_parse_srt(text.c_str(), text.size());
+        return sub_parse_srt(text.c_str(), text.size());
       },
-      [&](uint64_t) {
-        ASSERT_TRUE(rc == 0 || rc == 5) << rc;
+      {0, 5}, SUB_FMT_SRT,
+      [](int rc) {
         if (rc == 5) {
           EXPECT_STREQ(sub_last_error(), "no SRT cues");
         }
@@ -325,29 +294,10 @@ TEST(SrtParser, AllocationFailures) {
 }
 
 TEST(SrtCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/srt";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no SRT corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir))
-    if (entry.is_regular_file() && entry.path().extension() == ".srt") files.push_back(entry);
-  std::sort(files.begin(), files.end());
-  int auto_ok = 0;
-  int srt_ok = 0;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0) ++auto_ok;
-    if (sub_parse(data.data(), data.size(), 0, nullptr) == 0) {
-      ++srt_ok;
-      EXPECT_GT(sub_cue_count(), 0);
-      EXPECT_EQ(sub_detected_format(), 0);
-    }
-  }
-  sub_clear();
-  std::cout << "SRT corpus: " << files.size() << " files, " << auto_ok << " parsed with detection, "
-            << srt_ok << " as SRT\n";
-  EXPECT_EQ(files.size(), 42u);
+  const auto counts = subtest::run_corpus("srt", {".srt"}, SUB_FMT_SRT);
+  if (!counts) GTEST_SKIP() << "no SRT corpus";
+  EXPECT_EQ(counts->files, 42u);
   // Not read: the two UTF-32 files and the two without a complete timing line.
-  EXPECT_EQ(auto_ok, 38);
-  EXPECT_EQ(srt_ok, 38);
+  EXPECT_EQ(counts->detected_total(), 38);
+  EXPECT_EQ(counts->own, (subtest::Tally{{"srt", 38}}));
 }

@@ -4,10 +4,6 @@
 // with format 4 and with detection, and the real files of the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -17,36 +13,6 @@ using namespace std::string_literals;
 using subtest::CueView;
 
 namespace {
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{';
-    out += std::to_string(cue.start);
-    out += ',';
-    out += std::to_string(cue.end);
-    out += ',';
-    for (const std::string &line : cue.lines) {
-      if (line.size() > 80) {
-        out += std::to_string(line.size());
-        out += " bytes of ";
-        out += testing::PrintToString(line.substr(0, 8));
-        out += "..";
-        out += testing::PrintToString(line.substr(line.size() - 8));
-      } else {
-        out += testing::PrintToString(line);
-      }
-    }
-    out += "}\n";
-  }
-  return out;
-}
-
-int parse_direct(const std::string &input) {
-  sub_state_reset();
-  if (sub_decode_to_utf8(input.data(), input.size(), nullptr) != 0) return -1;
-  return sub_parse_subviewer(g_sub.text, g_sub.text_len);
-}
 
 const std::string header = "[INFORMATION]\n[TITLE]t\n[AUTHOR]\n[END INFORMATION]\n[SUBTITLE]\n";
 const std::string t1 = "00:00:01.00,00:00:02.00\n";
@@ -58,13 +24,7 @@ std::string after_lines(int n) {
   return out + t1 + "a\n";
 }
 
-struct Row {
-  const char *name;
-  std::string input;
-  int rc;
-  const char *error;
-  std::vector<CueView> cues;
-};
+using Row = subtest::ParseCase;
 
 const std::string long_a(65535, 'a');
 
@@ -187,20 +147,8 @@ const Row rows[] = {
 TEST(SubViewerParser, DirectAndThroughFormatFour) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(parse_direct(row.input), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.error);
-    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 4);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), 4, nullptr), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.error);
-    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 4);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-    if (row.rc) {
-      EXPECT_STREQ(sub_result_json(), "{}");
-    } else {
-      EXPECT_EQ(std::string(sub_result_json()).rfind(R"({"format":"subviewer","cues":[)", 0), 0u);
-    }
+    EXPECT_TRUE(subtest::direct_and_through(sub_parse_subviewer, SUB_FMT_SUBVIEWER, row.input,
+                                            row.rc, row.error, row.cues));
   }
   sub_state_reset();
   EXPECT_EQ(sub_parse_subviewer("", 0), 5);
@@ -240,10 +188,10 @@ TEST(SubViewerParser, ThroughDetection) {
   for (const DetectRow &row : detect_rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), row.detected);
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), row.rc);
-    EXPECT_STREQ(sub_last_error(), row.error);
-    EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 4);
-    EXPECT_EQ(show(subtest::current_cues()), row.rc ? "" : show({{1000, 2000, {"a"}}}));
+    EXPECT_TRUE(subtest::parse_left(
+        sub_parse(row.input.data(), row.input.size(), -1, nullptr), row.rc, row.error,
+        SUB_FMT_SUBVIEWER,
+        row.rc ? std::vector<CueView>{} : std::vector<CueView>{{1000, 2000, {"a"}}}));
   }
   sub_clear();
 }
@@ -276,12 +224,14 @@ TEST(SubViewerParser, AllocationFailures) {
   const std::string text = header + t1 + "a[br]b\n\n00:00:03.00,00:00:04.00\nc\n";
   for (const bool direct : {true, false}) {
     SCOPED_TRACE(direct ? "direct" : "through sub_parse");
-    int rc = 0;
-    subtest::for_each_allocation_failure(
-        [&] { rc = direct ? parse_direct(text) : sub_parse(text.data(), text.size(), 4, nullptr); },
-        [&](uint64_t) {
-          // -1: the decoding before the direct call ran out of memory.
-          ASSERT_TRUE(rc == 0 || rc == 4 || rc == 5 || (direct && rc == -1)) << rc;
+    subtest::parse_under_allocation_failures(
+        [&] {
+          return direct ? subtest::decode_and_parse(sub_parse_subviewer, text)
+                        : sub_parse(text.data(), text.size(), 4, nullptr);
+        },
+        // -1: the decoding before the direct call ran out of memory.
+        direct ? std::vector<int>{0, 4, 5, -1} : std::vector<int>{0, 4, 5}, SUB_FMT_SUBVIEWER,
+        [](int rc) {
           if (rc == 4) {
             EXPECT_STREQ(sub_last_error(), "");
             EXPECT_EQ(sub_cue_count(), 0);
@@ -294,31 +244,9 @@ TEST(SubViewerParser, AllocationFailures) {
 }
 
 TEST(SubViewerCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/subviewer";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no SubViewer corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir))
-    if (entry.is_regular_file()) files.push_back(entry);
-  std::sort(files.begin(), files.end());
-  std::map<std::string, int> auto_ok;
-  int own_ok = 0;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
-      ++auto_ok[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), 4, nullptr) == 0) {
-      ++own_ok;
-      EXPECT_GT(sub_cue_count(), 0);
-      EXPECT_EQ(sub_detected_format(), 4);
-    }
-  }
-  sub_clear();
-  std::cout << "SubViewer corpus: " << files.size() << " files, " << own_ok
-            << " as SubViewer; detection:";
-  for (const auto &[name, count] : auto_ok) std::cout << ' ' << name << '=' << count;
-  std::cout << '\n';
-  EXPECT_EQ(files.size(), 3u);
-  EXPECT_EQ(own_ok, 3);
-  EXPECT_EQ(auto_ok, (std::map<std::string, int>{{"subviewer", 3}}));
+  const auto counts = subtest::run_corpus("subviewer", {}, SUB_FMT_SUBVIEWER);
+  if (!counts) GTEST_SKIP() << "no SubViewer corpus";
+  EXPECT_EQ(counts->files, 3u);
+  EXPECT_EQ(counts->own, (subtest::Tally{{"subviewer", 3}}));
+  EXPECT_EQ(counts->detected, (subtest::Tally{{"subviewer", 3}}));
 }

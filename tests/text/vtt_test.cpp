@@ -3,9 +3,6 @@
 // with detection, and the real files of the shared corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -15,20 +12,6 @@ using namespace std::string_literals;
 using subtest::CueView;
 
 namespace {
-
-std::string show(const std::vector<CueView> &cues) {
-  std::string out;
-  for (const CueView &cue : cues) {
-    out += '{';
-    out += std::to_string(cue.start);
-    out += ',';
-    out += std::to_string(cue.end);
-    out += ',';
-    for (const std::string &line : cue.lines) out += testing::PrintToString(line);
-    out += "}\n";
-  }
-  return out;
-}
 
 struct ParseRow {
   const char *name;
@@ -144,28 +127,15 @@ const ParseRow parse_rows[] = {
      nullptr},
 };
 
-void expect_result(const ParseRow &row) {
-  EXPECT_STREQ(sub_last_error(), row.rc ? "no VTT cues" : "");
-  EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 1);
-  EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
-}
-
 }  // namespace
 
 TEST(VttParser, DirectAndThroughFormatOne) {
   for (const ParseRow &row : parse_rows) {
     SCOPED_TRACE(row.name);
-    sub_state_reset();
-    EXPECT_EQ(sub_parse_vtt(row.input.c_str(), row.input.size()), row.rc);
-    expect_result(row);
-
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), 1, nullptr), row.rc);
-    expect_result(row);
+    EXPECT_TRUE(subtest::direct_and_through(sub_parse_vtt, SUB_FMT_VTT, row.input, row.rc,
+                                            row.rc ? "no VTT cues" : "", row.cues));
     if (row.json) {
       EXPECT_STREQ(sub_result_json(), row.json);
-    }
-    if (row.rc) {
-      EXPECT_STREQ(sub_result_json(), "{}");
     }
   }
   sub_state_reset();
@@ -206,7 +176,7 @@ TEST(VttParser, ThroughDetection) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), 0);
     EXPECT_EQ(sub_detected_format(), row.format);
-    EXPECT_EQ(show(subtest::current_cues()), show(row.cues));
+    EXPECT_TRUE(subtest::cues_are(row.cues));
   }
   EXPECT_EQ(sub_parse(note_first.data(), note_first.size(), 1, nullptr), 0);
   EXPECT_STREQ(sub_result_json(),
@@ -217,14 +187,13 @@ TEST(VttParser, ThroughDetection) {
 TEST(VttParser, AllocationFailures) {
   const std::string text =
       "WEBVTT\n\n1\n00:01.000 --> 00:02.000\nA\nB\n\nNOTE x\n\n00:03.000 --> 00:04.000\nC\n";
-  int rc = 0;
-  subtest::for_each_allocation_failure(
+  subtest::parse_under_allocation_failures(
       [&] {
         sub_state_reset();
-        rc = sub_parse_vtt(text.c_str(), text.size());
+        return sub_parse_vtt(text.c_str(), text.size());
       },
-      [&](uint64_t) {
-        ASSERT_TRUE(rc == 0 || rc == 5) << rc;
+      {0, 5}, SUB_FMT_VTT,
+      [](int rc) {
         if (rc == 5) {
           EXPECT_STREQ(sub_last_error(), "no VTT cues");
         }
@@ -233,30 +202,11 @@ TEST(VttParser, AllocationFailures) {
 }
 
 TEST(VttCorpus, EveryFileParses) {
-  const std::filesystem::path dir = SUBPARSE_SOURCE_DIR "/../shared/corpus/vtt";
-  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no WebVTT corpus at " << dir;
-  std::vector<std::filesystem::path> files;
-  for (const auto &entry : std::filesystem::directory_iterator(dir))
-    if (entry.is_regular_file() && entry.path().extension() == ".vtt") files.push_back(entry);
-  std::sort(files.begin(), files.end());
-  int auto_ok = 0;
-  int vtt_ok = 0;
-  for (const auto &path : files) {
-    SCOPED_TRACE(path.filename().string());
-    const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0) ++auto_ok;
-    if (sub_parse(data.data(), data.size(), 1, nullptr) == 0) {
-      ++vtt_ok;
-      EXPECT_GT(sub_cue_count(), 0);
-      EXPECT_EQ(sub_detected_format(), 1);
-    }
-  }
-  sub_clear();
-  std::cout << "WebVTT corpus: " << files.size() << " files, " << auto_ok
-            << " parsed with detection, " << vtt_ok << " as WebVTT\n";
-  EXPECT_EQ(files.size(), 159u);
+  const auto counts = subtest::run_corpus("vtt", {".vtt"}, SUB_FMT_VTT);
+  if (!counts) GTEST_SKIP() << "no WebVTT corpus";
+  EXPECT_EQ(counts->files, 159u);
   // Not read: empty files, files of headers and comments only, timing lines
   // without an end or on the header line.
-  EXPECT_EQ(auto_ok, 134);
-  EXPECT_EQ(vtt_ok, 134);
+  EXPECT_EQ(counts->detected_total(), 134);
+  EXPECT_EQ(counts->own, (subtest::Tally{{"vtt", 134}}));
 }

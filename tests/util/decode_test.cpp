@@ -9,6 +9,8 @@
 
 #include "test_support.h"
 
+using subtest::repeat;
+
 namespace {
 
 constexpr const char *kCp1252Warning = "encoding: auto-detected as CP1252 (invalid UTF-8)";
@@ -18,12 +20,6 @@ const std::string kFffd = "\xEF\xBF\xBD";
 
 std::string replaced(int n) {
   return "encoding: replaced " + std::to_string(n) + " invalid sequences with U+FFFD";
-}
-
-std::string repeat(const std::string &s, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += s;
-  return out;
 }
 
 // Bytes with NULs inside.
@@ -45,10 +41,7 @@ Decoded read_state(int rc) {
     d.text = std::string(g_sub.text, g_sub.text_len);
   }
   d.error = sub_last_error();
-  for (int32_t i = 0; i < sub_warning_count(); ++i) {
-    const char *w = sub_warning(i);
-    d.warnings.emplace_back(w ? w : "<null>");
-  }
+  d.warnings = subtest::current_warnings();
   return d;
 }
 

@@ -21,46 +21,9 @@ using namespace std::string_literals;
 
 namespace {
 
-struct Danmaku {
-  int32_t start;
-  int32_t end;
-  std::vector<std::string> lines;
-  int32_t mode;
-  uint32_t color;
-  float fontsize;
-};
-
-std::vector<Danmaku> current_danmaku() {
-  std::vector<Danmaku> out;
-  for (int32_t i = 0; i < sub_cue_count(); ++i) {
-    EXPECT_EQ(sub_cue_is_danmu(i), 1) << "cue " << i;
-    Danmaku d{sub_cue_start_ms(i),   sub_cue_end_ms(i),      {},
-              sub_cue_danmu_mode(i), sub_cue_danmu_color(i), sub_cue_danmu_fontsize(i)};
-    for (int32_t k = 0; k < sub_cue_line_count(i); ++k) {
-      const char *line = sub_cue_line(i, k);
-      d.lines.emplace_back(line ? line : "<null>");
-    }
-    out.push_back(std::move(d));
-  }
-  return out;
-}
-
-void expect_danmaku(const std::vector<Danmaku> &got, const std::vector<Danmaku> &want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    SCOPED_TRACE("cue " + std::to_string(i));
-    EXPECT_EQ(got[i].start, want[i].start);
-    EXPECT_EQ(got[i].end, want[i].end);
-    EXPECT_EQ(got[i].lines, want[i].lines);
-    EXPECT_EQ(got[i].mode, want[i].mode);
-    EXPECT_EQ(got[i].color, want[i].color);
-    if (std::isnan(want[i].fontsize)) {
-      EXPECT_TRUE(std::isnan(got[i].fontsize)) << got[i].fontsize;
-    } else {
-      EXPECT_EQ(got[i].fontsize, want[i].fontsize);  // exact, infinity included
-    }
-  }
-}
+using subtest::current_danmaku;
+using subtest::Danmaku;
+using subtest::expect_danmaku;
 
 constexpr int32_t max32 = 2147483647;
 constexpr int32_t min32 = -2147483647 - 1;

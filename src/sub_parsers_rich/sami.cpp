@@ -257,7 +257,7 @@ int sub_parse_sami(const char *text_in, size_t len_in) {
     }
     if (ndigits > 0) {  // a block without a start value is dropped
       const size_t block_len = block_end - block_begin;
-      if (!block.reserve(block_len + 1)) break;  // never a null buffer, even for an empty block
+      if (!block.reserve(block_len + 1) || !block.data) break;  // never null, even when empty
       std::memcpy(block.data, text.data() + block_begin, block_len);
       const size_t clean_len = sami_clean(block.data, block_len);
       const auto start32 = static_cast<int32_t>(start > INT32_MAX ? INT32_MAX : start);

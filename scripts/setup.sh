@@ -11,7 +11,8 @@ need_root() {
 }
 
 pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
-      googletest libgtest-dev libbenchmark-dev binutils python3)
+      googletest libgtest-dev libbenchmark-dev binutils python3
+      dpkg-dev groff-base)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

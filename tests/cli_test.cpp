@@ -84,6 +84,33 @@ TEST_F(Cli, HelpDescribesEveryOptionAndExitCode) {
   }
 }
 
+TEST_F(Cli, VersionIsTheHeaders) {
+  const Outcome run = run_cli({"--version"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out, "subparse " SUBPARSE_VERSION "\n");
+  EXPECT_EQ(run.err, "");
+}
+
+// Every option the help lists has its entry in the man page, which carries
+// the same version.
+TEST(CliManPage, DocumentsEveryOptionOfTheHelp) {
+  const std::string page = subtest::read_file(SUBPARSE_MAN_PAGE);
+  EXPECT_NE(page.find("\"subparse " SUBPARSE_VERSION "\""), std::string::npos);
+  const std::string help = run_cli({"--help"}).out;
+  size_t options = 0;
+  for (size_t at = help.find("\n  -"); at != std::string::npos; at = help.find("\n  -", at + 1)) {
+    const size_t begin = at + 3;
+    const size_t end = help.find_first_of(" ,", begin);
+    std::string option = help.substr(begin, end - begin);
+    ++options;
+    // groff writes a literal hyphen as "\-".
+    std::string escaped;
+    for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(page.find(escaped), std::string::npos) << "man page lacks " << option;
+  }
+  EXPECT_EQ(options, 6u);  // -f, -e, --cues, --detect, -h, --version
+}
+
 enum class Input { kFile, kStdin, kMissing, kDirectory };
 
 struct Case {

@@ -22,6 +22,7 @@ constexpr int exit_no_input = 66;  // EX_NOINPUT
 
 constexpr const char *usage_text =
     "usage: subparse [-f FORMAT] [-e ENCODING] [--detect] [--cues] FILE|-\n"
+    "       subparse --help | --version\n"
     "\n"
     "Parses a subtitle, lyrics or danmaku file and prints the result as one\n"
     "JSON document on standard output.\n"
@@ -34,6 +35,7 @@ constexpr const char *usage_text =
     "               START --> END  LINE | LINE  [danmaku mode, colour, size]\n"
     "  --detect     print the detected format name only, without parsing\n"
     "  -h, --help   print this help\n"
+    "  --version    print the version\n"
     "\n"
     "FILE - reads standard input. Warnings go to standard error as\n"
     "'warning: TEXT'. Exit status: 0 on success; 1 to 5 the failure code of\n"
@@ -71,6 +73,10 @@ int parse_args(int argc, char **argv, Options *opt) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(usage_text, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::puts("subparse " SUBPARSE_VERSION);
       return 0;
     }
     if (arg == "--detect") {

@@ -16,7 +16,7 @@ std::string quoted(const std::string &path) { return "'" + path + "'"; }
 // Function names declared in the public header (comments and preprocessor
 // lines removed first, so names mentioned in prose do not count).
 std::set<std::string> header_functions() {
-  std::string text = subtest::read_file(SUBPARSE_SOURCE_DIR "/include/subparse.h");
+  std::string text = subtest::read_file(SUBPARSE_PUBLIC_HEADER);
   text = std::regex_replace(text, std::regex(R"(/\*[\s\S]*?\*/|//[^\n]*)"), " ");
   text = std::regex_replace(text, std::regex(R"((^|\n)[ \t]*#[^\n]*)"), "\n");
   std::set<std::string> names;

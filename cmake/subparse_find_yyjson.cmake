@@ -1,0 +1,35 @@
+# Finds yyjson 0.12 or newer, the way both the build and an installed
+# subparse package look for it: pkg-config first; then yyjson's own CMake
+# package, whose version is read from yyjson.h because Debian's package config
+# has no version file. Sets SUBPARSE_YYJSON to an imported target, or to ""
+# with SUBPARSE_YYJSON_ERROR saying why.
+macro(subparse_find_yyjson)
+  set(SUBPARSE_YYJSON "")
+  set(SUBPARSE_YYJSON_ERROR "")
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND AND NOT TARGET PkgConfig::yyjson)
+    pkg_check_modules(yyjson QUIET IMPORTED_TARGET yyjson>=0.12)
+  endif()
+  if(TARGET PkgConfig::yyjson)
+    set(SUBPARSE_YYJSON PkgConfig::yyjson)
+  else()
+    find_package(yyjson CONFIG QUIET)
+    if(TARGET yyjson::yyjson)
+      get_target_property(_subparse_yyjson_inc yyjson::yyjson INTERFACE_INCLUDE_DIRECTORIES)
+      find_file(SUBPARSE_YYJSON_HEADER yyjson.h PATHS ${_subparse_yyjson_inc} NO_DEFAULT_PATH)
+      set(_subparse_yyjson_hex "")
+      if(SUBPARSE_YYJSON_HEADER)
+        file(STRINGS "${SUBPARSE_YYJSON_HEADER}" _subparse_yyjson_hex
+             REGEX "#define YYJSON_VERSION_HEX")
+        string(REGEX MATCH "0x[0-9A-Fa-f]+" _subparse_yyjson_hex "${_subparse_yyjson_hex}")
+      endif()
+      if(_subparse_yyjson_hex AND NOT _subparse_yyjson_hex LESS 0x000C00)
+        set(SUBPARSE_YYJSON yyjson::yyjson)
+      else()
+        set(SUBPARSE_YYJSON_ERROR "yyjson 0.12 or newer is required (found ${_subparse_yyjson_hex})")
+      endif()
+    else()
+      set(SUBPARSE_YYJSON_ERROR "yyjson 0.12 or newer was found neither by pkg-config nor as a CMake package")
+    endif()
+  endif()
+endmacro()

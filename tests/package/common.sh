@@ -43,11 +43,12 @@ check_tree() {
   [ -z "$warnings" ] || fail "the man page has groff warnings: $warnings"
 }
 
-# check_cmake_consumer SOURCE_DIR PREFIX_PATH WORK VERSION: builds
-# examples/consumer with find_package(subparse) and runs it.
+# check_cmake_consumer SOURCE_DIR PREFIX_PATH WORK VERSION [CMAKE_ARGS...]:
+# builds examples/consumer with find_package(subparse) and runs it.
 check_cmake_consumer() {
   local src=$1 prefix_path=$2 work=$3 version=$4
-  cmake -S "$src/examples/consumer" -B "$work" -DCMAKE_PREFIX_PATH="$prefix_path" >"$work.log" 2>&1 ||
+  shift 4
+  cmake -S "$src/examples/consumer" -B "$work" -DCMAKE_PREFIX_PATH="$prefix_path" "$@" >"$work.log" 2>&1 ||
     { cat "$work.log" >&2; fail "find_package(subparse) did not configure"; }
   cmake --build "$work" >>"$work.log" 2>&1 || { cat "$work.log" >&2; fail "the CMake consumer did not build"; }
   local out

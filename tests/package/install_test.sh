@@ -17,5 +17,9 @@ check_tree "" "$prefix" "$libdir" "$version"
   fail "the installed CLI does not run on its own"
 
 check_cmake_consumer "$src" "$prefix" "$work/cmake-consumer" "$version"
+# A machine with only yyjson's runtime package has neither its pkg-config file
+# nor its CMake package; the shared object is enough.
+check_cmake_consumer "$src" "$prefix" "$work/cmake-runtime-only" "$version" \
+  -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON -DCMAKE_DISABLE_FIND_PACKAGE_yyjson=ON
 check_pkgconfig_consumer "$src" "$prefix/$libdir/pkgconfig" "$prefix/$libdir" "$work/pc-consumer" "$version"
 echo "install test passed"

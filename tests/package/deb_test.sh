@@ -25,6 +25,9 @@ case ", $depends," in
   *) fail "Depends lacks libyyjson0 (>= 0.12): $depends" ;;
 esac
 
+dpkg-deb -I "$deb" shlibs | grep -q "^libsubparse 0 subparse (>= $version)\$" ||
+  fail "no shlibs entry for libsubparse.so.0"
+
 root=$work/root
 dpkg -x "$deb" "$root"
 libdir=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)

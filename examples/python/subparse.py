@@ -17,6 +17,9 @@ error text.
 
 The library is found from the path given, else $SUBPARSE_LIBRARY, else
 ctypes.util.find_library("subparse"), else "libsubparse.so.0".
+
+Run as a script, `python3 subparse.py FILE [ENCODING]` prints one line per
+cue: "START --> END  LINE | LINE", danmaku adding their mode, colour and size.
 """
 
 import ctypes
@@ -32,7 +35,7 @@ FORMATS = ("srt", "vtt", "ass", "microdvd", "subviewer", "ttml", "ytxml", "lrc",
            "bilibili", "acfun")
 
 _CODE_NAMES = {1: "unknown format", 2: "decoding failed", 3: "empty buffer",
-               4: "out of memory", 5: "nothing could be parsed"}
+               4: "out of memory", 5: "nothing parsed"}
 
 # name: (result type, argument types), exactly as subparse.h declares them.
 _I32, _U32, _STR = ctypes.c_int32, ctypes.c_uint32, ctypes.c_char_p
@@ -64,9 +67,10 @@ _LOCK = threading.Lock()
 class SubparseError(Exception):
     """A failed parse: `code` is sub_parse's result, `message` the library's text."""
 
-    def __init__(self, code: int, message: str):
+    def __init__(self, code: int, message: str, warnings: Tuple[str, ...] = ()):
         self.code = code
         self.message = message or _CODE_NAMES.get(code, "parse failed")
+        self.warnings = warnings  # raised by the failed parse before it gave up
         super().__init__(f"{self.message} (code {code})")
 
 
@@ -112,7 +116,12 @@ def _text(raw: Optional[bytes]) -> str:
 
 
 class Subparse:
-    """The loaded library. Instances share one process-wide lock."""
+    """The loaded library.
+
+    parse() holds a lock shared by every instance while it calls into the
+    library and copies the result out, because the library keeps one result
+    per process: threads may share an instance or each make their own.
+    detect() and format_name() keep no state and take no lock."""
 
     def __init__(self, path: Optional[str] = None):
         path = (path or os.environ.get("SUBPARSE_LIBRARY") or ctypes.util.find_library("subparse")
@@ -127,16 +136,19 @@ class Subparse:
     def format_id(format: Union[int, str]) -> int:
         """The identifier of a format name ("srt" ... "acfun", "auto" = -1);
         integers pass unchanged (the library answers code 1 for unknown ones)."""
-        if isinstance(format, int):
+        if isinstance(format, int) and not isinstance(format, bool):
             return format
-        if format == "auto":
+        if not isinstance(format, str):
+            raise TypeError(f"format must be a name or an identifier, not {type(format).__name__}")
+        if format.lower() == "auto":
             return -1
         try:
-            return FORMATS.index(format)
+            return FORMATS.index(format.lower())
         except ValueError:
             raise ValueError(f"unknown format {format!r}; known: auto, {', '.join(FORMATS)}") from None
 
     def format_name(self, format_id: int) -> str:
+        """The library's name of an identifier: "srt" ... "acfun", "auto", "unknown"."""
         return _text(self._lib.sub_format_name(format_id))
 
     def detect(self, data: Union[bytes, str], name: Optional[str] = None) -> Optional[str]:
@@ -160,9 +172,7 @@ class Subparse:
                                  encoding.encode() if encoding is not None else None)
             warnings = tuple(_text(lib.sub_warning(i)) for i in range(lib.sub_warning_count()))
             if code != 0:
-                error = SubparseError(code, _text(lib.sub_last_error()))
-                error.warnings = warnings
-                raise error
+                raise SubparseError(code, _text(lib.sub_last_error()), warnings)
             cues = tuple(
                 Cue(lib.sub_cue_start_ms(i), lib.sub_cue_end_ms(i),
                     tuple(_text(lib.sub_cue_line(i, k)) for k in range(lib.sub_cue_line_count(i))),
@@ -176,6 +186,7 @@ class Subparse:
 
 
 def _clock(ms: int) -> str:
+    """[-]H:MM:SS.mmm, as the command-line tool's --cues prints times."""
     sign, ms = ("-", -ms) if ms < 0 else ("", ms)
     return f"{sign}{ms // 3600000}:{ms // 60000 % 60:02}:{ms // 1000 % 60:02}.{ms % 1000:03}"
 
@@ -194,7 +205,8 @@ def main(argv) -> int:
     for warning in result.warnings:
         print(f"warning: {warning}", file=sys.stderr)
     for cue in result:
-        print(f"{_clock(cue.start_ms)} --> {_clock(cue.end_ms)}  {' | '.join(cue.lines)}")
+        extra = f"  [mode {cue.mode}, colour #{cue.color:06X}, size {cue.fontsize:g}]" if cue.danmu else ""
+        print(f"{_clock(cue.start_ms)} --> {_clock(cue.end_ms)}  {' | '.join(cue.lines)}{extra}")
     return 0
 
 

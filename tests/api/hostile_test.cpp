@@ -2,7 +2,6 @@
 // 64 KiB stack, and files of other kinds (the shared "other" samples) are
 // answered with a code, never a crash.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <filesystem>
 
@@ -29,29 +28,21 @@ const Sample samples[] = {
     {"[{\"c\":\"1,255,1,25\",\"m\":\"hi\"}]", SUB_FMT_ACFUN},
 };
 
-// Returns the first sample that failed, or null.
-void *parse_every_format(void *) {
-  for (const Sample &s : samples) {
-    const std::string_view text = s.text;
-    if (sub_parse(text.data(), text.size(), -1, nullptr) != 0 ||
-        sub_detected_format() != s.format || sub_cue_count() != 1 ||
-        std::string_view(sub_cue_line(0, 0)) != "hi")
-      return const_cast<char *>(s.text);
-  }
-  sub_clear();
-  return nullptr;
-}
-
 TEST(Hostile, EveryFormatParsesOnA64KiBStack) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, 64 * 1024), 0);
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, &attr, parse_every_format, nullptr), 0);
-  void *failed = nullptr;
-  ASSERT_EQ(pthread_join(thread, &failed), 0);
-  pthread_attr_destroy(&attr);
-  EXPECT_EQ(failed, nullptr) << static_cast<const char *>(failed);
+  EXPECT_EQ(subtest::run_on_stack(64 * 1024,
+                                  [] {
+                                    for (const Sample &s : samples) {
+                                      const std::string_view text = s.text;
+                                      if (sub_parse(text.data(), text.size(), -1, nullptr) != 0 ||
+                                          sub_detected_format() != s.format ||
+                                          sub_cue_count() != 1 ||
+                                          std::string_view(sub_cue_line(0, 0)) != "hi")
+                                        return std::string(s.text);
+                                    }
+                                    sub_clear();
+                                    return std::string();
+                                  }),
+            "");
 }
 
 TEST(Hostile, OtherKindsOfFilesGetACode) {

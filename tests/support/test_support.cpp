@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -174,6 +175,28 @@ testing::AssertionResult direct_and_through(SubParserFn parser, int32_t format,
   if (!through) result << "through sub_parse:\n" << through.message();
   if (!json) result << json.message();
   return result;
+}
+
+std::string run_on_stack(size_t stack_bytes, const std::function<std::string()> &run) {
+  struct Job {
+    const std::function<std::string()> *run;
+    std::string result;
+  } job{&run, {}};
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return "thread not started";
+  pthread_t thread;
+  const bool started =
+      pthread_attr_setstacksize(&attr, stack_bytes) == 0 && pthread_create(
+                                                                &thread, &attr,
+                                                                [](void *arg) -> void * {
+                                                                  auto *j = static_cast<Job *>(arg);
+                                                                  j->result = (*j->run)();
+                                                                  return nullptr;
+                                                                },
+                                                                &job) == 0;
+  pthread_attr_destroy(&attr);
+  if (!started || pthread_join(thread, nullptr) != 0) return "thread not started";
+  return job.result;
 }
 
 double seconds_to_run(const std::function<void()> &run) {

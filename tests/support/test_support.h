@@ -93,6 +93,11 @@ testing::AssertionResult direct_and_through(SubParserFn parser, int32_t format,
                                             std::string_view error,
                                             const std::vector<CueView> &cues);
 
+// Runs `run` on a new thread whose stack holds `stack_bytes` (as a player's
+// worker thread may have) and returns what it returns: "" for success, else
+// what failed. "thread not started" when the thread cannot be made.
+std::string run_on_stack(size_t stack_bytes, const std::function<std::string()> &run);
+
 // Wall-clock seconds that `run` takes.
 double seconds_to_run(const std::function<void()> &run);
 

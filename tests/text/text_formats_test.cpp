@@ -2,7 +2,6 @@
 // fallback order for texts detection cannot name, allocation failures, and
 // parsing on a thread with a small stack.
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <yyjson.h>
 
 #include <cstring>
@@ -140,24 +139,17 @@ TEST(TextFormats, EveryAllocationFailure) {
   }
 }
 
-void *parse_every_sample(void *) {
-  for (const Sample &s : samples)
-    if (parse(s.bytes) != 0 || sub_cue_count() != 2) return const_cast<char *>(s.name);
-  sub_clear();
-  return nullptr;
-}
-
 // A player may parse on a worker thread with a small stack.
 TEST(TextFormats, ParsesOnA64KiBStack) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, 64 * 1024), 0);
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, &attr, parse_every_sample, nullptr), 0);
-  void *failed = nullptr;
-  ASSERT_EQ(pthread_join(thread, &failed), 0);
-  pthread_attr_destroy(&attr);
-  EXPECT_EQ(failed, nullptr) << static_cast<const char *>(failed);
+  EXPECT_EQ(subtest::run_on_stack(64 * 1024,
+                                  [] {
+                                    for (const Sample &s : samples)
+                                      if (parse(s.bytes) != 0 || sub_cue_count() != 2)
+                                        return std::string(s.name);
+                                    sub_clear();
+                                    return std::string();
+                                  }),
+            "");
 }
 
 }  // namespace

@@ -43,10 +43,9 @@ install(CODE "
   set(SUBPARSE_PC_LIBDIR [[${subparse_pc_LIBDIR}]])
   set(SUBPARSE_PC_INCLUDEDIR [[${subparse_pc_INCLUDEDIR}]])
   set(PROJECT_VERSION [[${PROJECT_VERSION}]])
-  set(subparse_pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/subparse.pc\")
-  if(IS_ABSOLUTE [[${CMAKE_INSTALL_LIBDIR}]])
-    set(subparse_pc \"\$ENV{DESTDIR}${CMAKE_INSTALL_LIBDIR}/pkgconfig/subparse.pc\")
-  endif()
+  string(REPLACE [[\${prefix}]] \"\${CMAKE_INSTALL_PREFIX}\" subparse_pc
+         [[${subparse_pc_LIBDIR}/pkgconfig/subparse.pc]])
+  set(subparse_pc \"\$ENV{DESTDIR}\${subparse_pc}\")
   message(STATUS \"Installing: \${subparse_pc}\")
   configure_file([[${PROJECT_SOURCE_DIR}/cmake/subparse.pc.in]] \"\${subparse_pc}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${subparse_pc}\")")

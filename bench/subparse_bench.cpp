@@ -9,7 +9,8 @@
 #include <string>
 
 #include "bench_corpus.h"
-#include "sub_internal.h"
+#include "fault_alloc.h"
+#include "subparse.h"
 
 namespace {
 

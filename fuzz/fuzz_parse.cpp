@@ -6,11 +6,14 @@
 #include <yyjson.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
-#include "sub_internal.h"
+#include "fault_alloc.h"
+#include "subparse.h"
 
 namespace {
 

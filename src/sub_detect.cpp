@@ -4,7 +4,8 @@
 // resort. The window is read as text, so it ends at its first NUL byte.
 #include <cstring>
 
-#include "sub_internal.h"
+#include "sub_engine.h"
+#include "sub_util/strings.h"
 
 namespace {
 
@@ -30,12 +31,10 @@ bool detect_any_of(std::string_view text, std::initializer_list<std::string_view
   return false;
 }
 
-inline bool detect_is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // LRC: tags or a leading time, a closing bracket, and a tag-like opening.
 bool detect_lrc(std::string_view text) {
   const bool tags = detect_any_of(text, {"[ti:", "[ar:"}, false) ||
-                    (text.size() > 1 && detect_is_digit(text[1]) && sub_sv_contains(text, ":"));
+                    (text.size() > 1 && sub_is_digit(text[1]) && sub_sv_contains(text, ":"));
   return tags && sub_sv_contains(text, "]") && detect_any_of(text, {"[0", "[1", "[ti"}, false);
 }
 
@@ -54,7 +53,7 @@ int32_t detect_content(std::string_view text) {
   if (first == '[' && detect_lrc(text)) return SUB_FMT_LRC;
   if (first == '[' || first == '{') {
     const char second = text.size() > 1 ? text[1] : '\0';
-    if ((detect_is_digit(second) || second == '-') && sub_sv_contains(text, "}") &&
+    if ((sub_is_digit(second) || second == '-') && sub_sv_contains(text, "}") &&
         sub_sv_contains(text.substr(1), "{"))
       return SUB_FMT_MICRODVD;
     if (sub_sv_contains(text, "\"c\"") && sub_sv_contains(text, "\"m\"")) return SUB_FMT_ACFUN;

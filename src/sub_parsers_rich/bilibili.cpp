@@ -5,53 +5,24 @@
 // found by exact substring search ("<d " and "</d>", case matters). The p
 // attribute lists start seconds, mode, font size and decimal colour; empty
 // fields do not count. Every comment lasts 3000 ms.
-#include <cstring>
-
-#include "sub_internal.h"
+#include "danmaku.h"
+#include "sub_parser.h"
+#include "xml_scan.h"
 
 namespace {
 
 constexpr size_t bili_tag_max = 1023;   // bytes of a start-tag copy
 constexpr size_t bili_attr_size = 512;  // the p value and its NUL
-constexpr int32_t danmaku_ms = 3000;
 
-struct BiliFields {
-  int32_t start = 0;
-  int32_t mode = 1;
-  float fontsize = 25.0f;
-  uint32_t color = 0xFFFFFF;
-};
+constexpr DanmakuField bili_fields[4] = {DanmakuField::start, DanmakuField::mode,
+                                         DanmakuField::fontsize, DanmakuField::color};
 
-// Splits the p value at commas, skipping empty fields.
-BiliFields bili_read_p(std::string_view p) {
-  BiliFields f;
-  int field = 0;
-  size_t i = 0;
-  while (i < p.size() && field < 4) {
-    const size_t comma = p.find(',', i);
-    const std::string_view value = p.substr(i, comma == std::string_view::npos ? comma : comma - i);
-    i = comma == std::string_view::npos ? p.size() : comma + 1;
-    if (value.empty()) continue;
-    double number = 0;
-    switch (field++) {
-      case 0:
-        sub_strtod(value, &number);
-        f.start = sub_double_to_i32(number * 1000.0);
-        break;
-      case 1: f.mode = sub_atoi(value); break;
-      case 2:
-        sub_strtod(value, &number);
-        f.fontsize = static_cast<float>(number);
-        break;
-      default: f.color = sub_strtoul(value) & 0xFFFFFF; break;
-    }
-  }
-  return f;
-}
+// Seconds truncated to milliseconds; out of range gives -2147483648.
+int32_t bili_start_ms(double seconds) { return sub_double_to_i32(seconds * 1000.0); }
 
 }  // namespace
 
-int sub_parse_bilibili(const char *text_in, size_t len_in) {
+int sub_parse_bilibili(SubDoc *doc, const char *text_in, size_t len_in) {
   const std::string_view text(text_in, xml_text_len(text_in, len_in));
   SubScratch text_buf(SUB_XML_TEXT_SIZE);
   if (!text_buf.data) return SUB_ERR_NOMEM;
@@ -72,21 +43,10 @@ int sub_parse_bilibili(const char *text_in, size_t len_in) {
     const std::string_view line =
         xml_text_decode_copy(text.data() + gt + 1, text.data() + close, text_buf.data);
     pos = close + 4;
-    const BiliFields f = bili_read_p(p_value);
+    DanmakuFields fields;
+    danmaku_read_fields(p_value, bili_fields, bili_start_ms, &fields);
     ++read;
-    const int32_t cue = sub_cue_add(f.start, sub_add_sat(f.start, danmaku_ms));
-    if (cue < 0) continue;
-    SubCue &c = g_sub.cues[cue];
-    c.is_danmu = 1;
-    c.danmu_mode = f.mode;
-    c.danmu_color = f.color;
-    c.danmu_fontsize = f.fontsize;
-    sub_cue_add_line_n(cue, line.data(), line.size());
+    danmaku_add(doc, fields, line);
   }
-  if (read < 1) {
-    sub_set_error("no Bilibili danmaku");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_BILIBILI;
-  return SUB_OK;
+  return sub_parser_done(doc, SUB_FMT_BILIBILI, read);
 }

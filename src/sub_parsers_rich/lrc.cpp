@@ -12,7 +12,7 @@
 #include <cstring>
 #include <utility>
 
-#include "sub_internal.h"
+#include "sub_parser.h"
 
 namespace {
 
@@ -33,9 +33,7 @@ struct LrcEntries {
   int32_t cap = 0;
   ~LrcEntries() { sub_free(items); }
   bool push(const LrcEntry &e) {
-    if (count >= cap &&
-        sub_grow_array(reinterpret_cast<void **>(&items), &cap, 32, sizeof(LrcEntry)))
-      return false;
+    if (count >= cap && !sub_grow(&items, &cap, 32)) return false;
     items[count++] = e;
     return true;
   }
@@ -57,7 +55,8 @@ int32_t lrc_tag_time(std::string_view content, size_t colon) {
 }
 
 // Reads the tags at the head of a trimmed line; adds one entry per time tag.
-void lrc_read_line(std::string_view line, LrcEntries *entries, double *offset, bool *has_offset) {
+// Returns false when an entry could not be stored.
+bool lrc_read_line(std::string_view line, LrcEntries *entries, double *offset, bool *has_offset) {
   int32_t times[lrc_max_times];
   int ntimes = 0;
   size_t at = 0;  // the current '['
@@ -71,7 +70,7 @@ void lrc_read_line(std::string_view line, LrcEntries *entries, double *offset, b
     const std::string_view content = line.substr(at + 1, close - at - 1).substr(0, lrc_tag_max);
     const size_t colon = content.find(':');
     if (colon != std::string_view::npos) {
-      if (content[0] >= '0' && content[0] <= '9') {
+      if (sub_is_digit(content[0])) {
         const int32_t t = lrc_tag_time(content, colon);
         if (ntimes < lrc_max_times) times[ntimes++] = t;
       } else {
@@ -89,12 +88,10 @@ void lrc_read_line(std::string_view line, LrcEntries *entries, double *offset, b
     text_from = close + 1;
     break;
   }
-  if (ntimes == 0) return;
   const std::string_view text = sub_sv_trim(line.substr(text_from));
-  for (int i = 0; i < ntimes; ++i) {
-    const LrcEntry e{times[i], text.data(), text.size()};
-    if (!entries->push(e)) return;
-  }
+  for (int i = 0; i < ntimes; ++i)
+    if (!entries->push(LrcEntry{times[i], text.data(), text.size()})) return false;
+  return true;
 }
 
 // Counts of entries by position, for the exchange sort's tie rule.
@@ -158,7 +155,7 @@ bool lrc_sort_keys(uint64_t *keys, size_t n) {
 
 }  // namespace
 
-int sub_parse_lrc(const char *text, size_t len) {
+int sub_parse_lrc(SubDoc *doc, const char *text, size_t len) {
   LrcEntries entries;
   double offset = 0;
   bool has_offset = false;
@@ -166,12 +163,10 @@ int sub_parse_lrc(const char *text, size_t len) {
   std::string_view line;
   while (sub_line_next(&reader, &line)) {
     line = sub_sv_trim(line);
-    if (!line.empty() && line[0] == '[') lrc_read_line(line, &entries, &offset, &has_offset);
+    if (!line.empty() && line[0] == '[' && !lrc_read_line(line, &entries, &offset, &has_offset))
+      sub_doc_note_oom(doc);
   }
-  if (entries.count == 0) {
-    sub_set_error("no LRC lyrics");
-    return SUB_ERR_NOCUES;
-  }
+  if (entries.count == 0) return sub_parser_done(doc, SUB_FMT_LRC, 0);
   const auto total = static_cast<size_t>(entries.count);
   LrcEntry *e = entries.items;
   if (has_offset)
@@ -196,12 +191,12 @@ int sub_parse_lrc(const char *text, size_t len) {
         e[m > 1 ? lrc_group_winner(keys + g, m, smaller, total) : lrc_key_pos(keys[g])];
     const int32_t end = (m == 1 && g + 1 < total) ? e[lrc_key_pos(keys[g + 1])].time
                                                   : sub_add_sat(start, lrc_last_ms);
-    const int32_t cue = sub_cue_add(start, end);
-    if (cue >= 0) sub_cue_add_line_n(cue, win.text, win.len);
+    const int32_t cue = sub_cue_add(doc, start, end);
+    if (cue >= 0) sub_cue_add_line(doc, cue, win.text, win.len);
     for (size_t k = 0; k < m; ++k) smaller.add(lrc_key_pos(keys[g + k]));
     g += m;
   }
   sub_free(keys);
-  g_sub.detected_format = SUB_FMT_LRC;
+  doc->detected_format = SUB_FMT_LRC;
   return SUB_OK;
 }

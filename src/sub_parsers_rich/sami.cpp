@@ -12,7 +12,8 @@
 // takes to read at 14.7 bytes a second, between 1 and 10 seconds.
 #include <cstring>
 
-#include "sub_internal.h"
+#include "sub_parser.h"
+#include "xml_scan.h"
 
 namespace {
 
@@ -190,40 +191,40 @@ struct SamiTags {
 };
 
 // Adds the cue of a block (none when its text is empty), its text split at LF.
-void sami_add_cue(int32_t start, int32_t end, std::string_view text) {
+void sami_add_cue(SubDoc *doc, int32_t start, int32_t end, std::string_view text) {
   if (text.empty()) return;
-  const int32_t cue = sub_cue_add(start, end);
+  const int32_t cue = sub_cue_add(doc, start, end);
   if (cue < 0) return;
   for (;;) {
     const size_t lf = text.find('\n');
     const std::string_view piece = sub_sv_trim(text.substr(0, lf));
-    if (!piece.empty()) sub_cue_add_line_n(cue, piece.data(), piece.size());
+    if (!piece.empty()) sub_cue_add_line(doc, cue, piece.data(), piece.size());
     if (lf == std::string_view::npos) return;
     text.remove_prefix(lf + 1);
   }
 }
 
 // Makes the pending block a cue now that the next block starts at `next`.
-void sami_flush(const SamiPending &p, const SamiBuffer &text, int32_t next) {
+void sami_flush(SubDoc *doc, const SamiPending &p, const SamiBuffer &text, int32_t next) {
   if (!p.valid) return;
   const int32_t end = next > p.start ? next : sub_add_sat(p.start, 1000);
-  sami_add_cue(p.start, end, std::string_view(text.data, p.len));
+  sami_add_cue(doc, p.start, end, std::string_view(text.data, p.len));
 }
 
 // The last block lasts as long as its text takes to read.
-void sami_flush_last(const SamiPending &p, const SamiBuffer &text) {
+void sami_flush_last(SubDoc *doc, const SamiPending &p, const SamiBuffer &text) {
   if (!p.valid) return;
   const std::string_view t(text.data, p.len);
-  sami_add_cue(p.start, sub_add_sat(p.start, sami_last_duration(t)), t);
+  sami_add_cue(doc, p.start, sub_add_sat(p.start, sami_last_duration(t)), t);
 }
 
 }  // namespace
 
-int sub_parse_sami(const char *text_in, size_t len_in) {
+int sub_parse_sami(SubDoc *doc, const char *text_in, size_t len_in) {
   // The document is searched as text: it ends at its first NUL.
   const std::string_view text(text_in, xml_text_len(text_in, len_in));
   if (sub_sv_ifind(text, "<sync ") == std::string_view::npos) {
-    sub_set_error("SAMI: no <SYNC");
+    sub_set_error(doc, "SAMI: no <SYNC");
     return SUB_ERR_NOCUES;
   }
   SamiTags tags{{text, sami_plain_tag, true}, {text, sami_encrypted_tag, true}};
@@ -242,7 +243,7 @@ int sub_parse_sami(const char *text_in, size_t len_in) {
     for (; p < text.size(); ++p) {
       const char c = text[p];
       if (c == '"' || c == '\'') continue;
-      if (c < '0' || c > '9' || ndigits == sami_max_digits) break;
+      if (!sub_is_digit(c) || ndigits == sami_max_digits) break;
       if (start <= INT32_MAX) start = start * 10 + (c - '0');
       ++ndigits;
     }
@@ -257,22 +258,20 @@ int sub_parse_sami(const char *text_in, size_t len_in) {
     }
     if (ndigits > 0) {  // a block without a start value is dropped
       const size_t block_len = block_end - block_begin;
-      if (!block.reserve(block_len + 1) || !block.data) break;  // never null, even when empty
+      if (!block.reserve(block_len + 1) || !block.data) {  // never null, even when empty
+        sub_doc_note_oom(doc);
+        break;
+      }
       std::memcpy(block.data, text.data() + block_begin, block_len);
       const size_t clean_len = sami_clean(block.data, block_len);
       const auto start32 = static_cast<int32_t>(start > INT32_MAX ? INT32_MAX : start);
-      sami_flush(pending, pending_text, start32);
+      sami_flush(doc, pending, pending_text, start32);
       std::swap(pending_text.data, block.data);
       std::swap(pending_text.cap, block.cap);
       pending = SamiPending{true, start32, clean_len};
     }
     tag = next;
   }
-  sami_flush_last(pending, pending_text);
-  if (g_sub.cue_count < 1) {
-    sub_set_error("no SAMI cues");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_SAMI;
-  return SUB_OK;
+  sami_flush_last(doc, pending, pending_text);
+  return sub_parser_done(doc, SUB_FMT_SAMI, doc->cue_count);
 }

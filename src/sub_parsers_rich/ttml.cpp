@@ -10,11 +10,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "sub_internal.h"
-
-// Each warning once per parse; set back at the start of every TTML parse.
-int g_tt_warn_frame = 1;
-int g_tt_warn_tick = 1;
+#include "sub_parser.h"
+#include "xml_scan.h"
 
 namespace {
 
@@ -22,6 +19,13 @@ constexpr size_t ttml_param_tag_max = 1023;  // bytes of a <tt>, <body>, <div> c
 constexpr size_t ttml_p_tag_max = 511;       // bytes of a <p> copy
 constexpr size_t ttml_attr_size = 64;        // an attribute value and its NUL
 constexpr int ttml_max_divs = 8;
+
+// The document being filled, and the warnings it has had: each once a parse.
+struct TtmlParse {
+  SubDoc *doc;
+  bool warned_frame = false;
+  bool warned_tick = false;
+};
 
 struct TtmlParams {
   bool has_tick = false;
@@ -72,7 +76,7 @@ int32_t ttml_result(int64_t sum) {
 
 // An offset time: terms of a number and a unit (h, m, s, ms, f, t), or one
 // bare number of seconds. Milliseconds, or -1 when it cannot be read.
-int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
+int ttml_offset_ms(std::string_view expr, const TtmlParams &params, TtmlParse *parse) {
   if (expr.empty()) return -1;
   int64_t sum = 0;
   bool had_unit = false;
@@ -91,7 +95,7 @@ int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
       sum = ttml_add(sum, ttml_trunc(value * 3600000.0));
       ++i;
       if (i == expr.size()) return ttml_result(sum);
-      if (!(expr[i] >= '0' && expr[i] <= '9')) return -1;
+      if (!sub_is_digit(expr[i])) return -1;
     } else if (unit == 'm' && i + 1 < expr.size() && expr[i + 1] == 's') {
       sum = ttml_add(sum, ttml_trunc(value));
       i += 2;
@@ -107,9 +111,9 @@ int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
       if (params.has_frame) {
         if (params.frame_rate <= 0 || params.multiplier <= 0) return -1;
         rate = params.frame_rate;
-      } else if (g_tt_warn_frame) {
-        g_tt_warn_frame = 0;
-        sub_warn("ttml: ttp:frameRate missing, defaulting to 25");
+      } else if (!parse->warned_frame) {
+        parse->warned_frame = true;
+        sub_warn(parse->doc, "ttml: ttp:frameRate missing, defaulting to 25");
       }
       return ttml_result(ttml_add(sum, ttml_trunc(value / (rate * params.multiplier) * 1000.0)));
     } else if (unit == 't' && unit_ends) {
@@ -117,9 +121,9 @@ int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
       if (params.has_tick) {
         if (params.tick_rate <= 0) return -1;
         rate = params.tick_rate;
-      } else if (g_tt_warn_tick) {
-        g_tt_warn_tick = 0;
-        sub_warn("ttml: ttp:tickRate missing, defaulting to 10000");
+      } else if (!parse->warned_tick) {
+        parse->warned_tick = true;
+        sub_warn(parse->doc, "ttml: ttp:tickRate missing, defaulting to 10000");
       }
       return ttml_result(ttml_add(sum, ttml_trunc(value / rate * 1000.0)));
     } else {
@@ -129,9 +133,9 @@ int ttml_offset_ms(std::string_view expr, const TtmlParams &params) {
 }
 
 // A begin or end: a clock time first, else an offset time.
-int32_t ttml_time(std::string_view expr, const TtmlParams &params) {
+int32_t ttml_time(std::string_view expr, const TtmlParams &params, TtmlParse *parse) {
   const int32_t clock = sub_hms_ms(expr, false);
-  return clock >= 0 ? clock : ttml_offset_ms(expr, params);
+  return clock >= 0 ? clock : ttml_offset_ms(expr, params, parse);
 }
 
 // Reads the timing parameters of a <tt>, <body> or <div> tag copy.
@@ -163,7 +167,8 @@ void ttml_read_params(std::string_view tag, TtmlParams *params) {
   params->multiplier = numerator;
 }
 
-void ttml_push_div(std::string_view tag, const TtmlParams &params, TtmlDivs *divs) {
+void ttml_push_div(std::string_view tag, const TtmlParams &params, TtmlDivs *divs,
+                   TtmlParse *parse) {
   if (divs->depth >= ttml_max_divs) {
     ++divs->ignored;
     return;
@@ -175,10 +180,11 @@ void ttml_push_div(std::string_view tag, const TtmlParams &params, TtmlDivs *div
   int32_t offset = 0;
   if (!begin.empty()) {
     if (container.empty() || (container.size() == 3 && sub_sv_istarts(container, "par"))) {
-      offset = ttml_time(begin, params);
+      offset = ttml_time(begin, params, parse);
       if (offset < 0) offset = 0;
     } else {
-      sub_warn("ttml: timeContainer=\"%s\" unsupported, div begin ignored", container_buf);
+      sub_warn(parse->doc, "ttml: timeContainer=\"%s\" unsupported, div begin ignored",
+               container_buf);
     }
   }
   divs->offsets[divs->depth++] = offset;
@@ -198,7 +204,7 @@ inline int32_t ttml_offset_by(int32_t t, int64_t divs_sum) {
 
 // One <p> element; `tag` is its opening tag copy, `body` its content.
 void ttml_paragraph(std::string_view tag, const char *body, const char *body_end,
-                    const TtmlParams &params, int64_t divs_sum, char *text_buf) {
+                    const TtmlParams &params, int64_t divs_sum, char *text_buf, TtmlParse *parse) {
   char begin_buf[ttml_attr_size];
   char end_buf[ttml_attr_size];
   char dur_buf[ttml_attr_size];
@@ -209,20 +215,20 @@ void ttml_paragraph(std::string_view tag, const char *body, const char *body_end
 
   int32_t start = 0;
   if (!begin.empty()) {
-    const int32_t b = ttml_time(begin, params);
+    const int32_t b = ttml_time(begin, params, parse);
     start = b < 0 ? 0 : ttml_offset_by(b, divs_sum);
   }
   int32_t end = -1;
-  const int32_t e = end_attr.empty() ? -1 : ttml_time(end_attr, params);
+  const int32_t e = end_attr.empty() ? -1 : ttml_time(end_attr, params, parse);
   if (e >= 0) {
     end = ttml_offset_by(e, divs_sum);
   } else if (!dur.empty()) {
-    const int32_t d = ttml_offset_ms(dur, params);
+    const int32_t d = ttml_offset_ms(dur, params, parse);
     if (d >= 0) end = sub_add_sat(start, d);
   }
   if (end < 0 || end <= start || text.empty()) return;
-  const int32_t cue = sub_cue_add(start, end);
-  if (cue >= 0) sub_cue_add_line_n(cue, text.data(), text.size());
+  const int32_t cue = sub_cue_add(parse->doc, start, end);
+  if (cue >= 0) sub_cue_add_line(parse->doc, cue, text.data(), text.size());
 }
 
 inline bool ttml_name_ends(char c) {
@@ -242,9 +248,8 @@ int ttml_tag_kind(std::string_view s) {
 
 }  // namespace
 
-int sub_parse_ttml(const char *text_in, size_t len_in) {
-  g_tt_warn_frame = 1;
-  g_tt_warn_tick = 1;
+int sub_parse_ttml(SubDoc *doc, const char *text_in, size_t len_in) {
+  TtmlParse parse{doc};
   const std::string_view text(text_in, xml_text_len(text_in, len_in));
   SubScratch text_buf(SUB_XML_TEXT_SIZE);
   if (!text_buf.data) return SUB_ERR_NOMEM;
@@ -281,20 +286,15 @@ int sub_parse_ttml(const char *text_in, size_t len_in) {
         continue;
       }
       ttml_paragraph(tag, text.data() + close + 1, text.data() + end_p, params, divs.sum(),
-                     text_buf.data);
+                     text_buf.data, &parse);
       pos = end_p + 4;
       continue;
     }
     const std::string_view tag = whole_tag.substr(0, ttml_param_tag_max);
     ttml_read_params(tag, &params);
-    if (kind == TT_DIV) ttml_push_div(tag, params, &divs);
+    if (kind == TT_DIV) ttml_push_div(tag, params, &divs, &parse);
     if (kind == TT_DIV_CLOSE) ttml_pop_div(&divs);
     pos = close + 1;
   }
-  if (g_sub.cue_count < 1) {
-    sub_set_error("no TTML cues");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_TTML;
-  return SUB_OK;
+  return sub_parser_done(doc, SUB_FMT_TTML, doc->cue_count);
 }

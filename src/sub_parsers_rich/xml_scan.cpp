@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sub_internal.h"
+#include "xml_scan.h"
+
+#include "sub_util/strings.h"
+#include "sub_util/values.h"
 
 namespace {
 
@@ -29,6 +32,7 @@ bool xml_get_attr(std::string_view tag, std::string_view name, char *out, size_t
     if (at == std::string_view::npos) continue;
     std::string_view value = tag.substr(at + name_len + 2);
     value = value.substr(0, value.find(quote));
+    if (out_size == 0) return true;
     if (value.size() > out_size - 1) value = value.substr(0, out_size - 1);
     std::memcpy(out, value.data(), value.size());
     out[value.size()] = '\0';

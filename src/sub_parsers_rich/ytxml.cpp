@@ -6,9 +6,8 @@
 // multiplied in single precision: start = start × 1000, end = (start + dur)
 // × 1000. Elements without a duration, self-closing ones and empty texts add
 // nothing.
-#include <cstring>
-
-#include "sub_internal.h"
+#include "sub_parser.h"
+#include "xml_scan.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ int32_t yt_ms(float ms) { return sub_double_to_i32(static_cast<double>(ms)); }
 
 }  // namespace
 
-int sub_parse_ytxml(const char *text_in, size_t len_in) {
+int sub_parse_ytxml(SubDoc *doc, const char *text_in, size_t len_in) {
   const std::string_view text(text_in, xml_text_len(text_in, len_in));
   SubScratch text_buf(SUB_XML_TEXT_SIZE);
   if (!text_buf.data) return SUB_ERR_NOMEM;
@@ -62,13 +61,8 @@ int sub_parse_ytxml(const char *text_in, size_t len_in) {
     const int32_t start = yt_ms(start_s * 1000.0f);
     const int32_t end = yt_ms((dur_s + start_s) * 1000.0f);
     if (start >= end || line.empty()) continue;
-    const int32_t cue = sub_cue_add(start, end);
-    if (cue >= 0) sub_cue_add_line_n(cue, line.data(), line.size());
+    const int32_t cue = sub_cue_add(doc, start, end);
+    if (cue >= 0) sub_cue_add_line(doc, cue, line.data(), line.size());
   }
-  if (g_sub.cue_count < 1) {
-    sub_set_error("no YouTube XML cues");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_YTXML;
-  return SUB_OK;
+  return sub_parser_done(doc, SUB_FMT_YTXML, doc->cue_count);
 }

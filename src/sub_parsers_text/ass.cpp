@@ -9,7 +9,7 @@
 // "Comment:" lines are skipped, any other line is tried as a Dialogue line.
 // The Text column runs to the end of the line (commas included); "\N" and
 // "\n" split it into cue lines, every other override stays in the text.
-#include "sub_internal.h"
+#include "sub_parser.h"
 
 namespace {
 
@@ -53,27 +53,27 @@ bool ass_read_format(std::string_view line, AssColumns *cols) {
 
 // Adds the pieces of an event text between "\N"/"\n" escapes as lines; a
 // piece that fills 65535 bytes while text remains ends the event's text.
-void ass_split_text_lines(int32_t cue, std::string_view text) {
+void ass_split_text_lines(SubDoc *doc, int32_t cue, std::string_view text) {
   size_t from = 0;
   size_t i = 0;
   while (i < text.size()) {
     if (i - from == ass_line_max) {
-      sub_cue_add_line_n(cue, text.data() + from, ass_line_max);
+      sub_cue_add_line(doc, cue, text.data() + from, ass_line_max);
       return;
     }
     if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'N' || text[i + 1] == 'n')) {
-      if (i > from) sub_cue_add_line_n(cue, text.data() + from, i - from);
+      if (i > from) sub_cue_add_line(doc, cue, text.data() + from, i - from);
       i += 2;
       from = i;
       continue;
     }
     ++i;
   }
-  if (i > from) sub_cue_add_line_n(cue, text.data() + from, i - from);
+  if (i > from) sub_cue_add_line(doc, cue, text.data() + from, i - from);
 }
 
 // Reads one event line (already trimmed, prefix removed) into a cue.
-void ass_read_event(std::string_view line, const AssColumns &cols) {
+void ass_read_event(SubDoc *doc, std::string_view line, const AssColumns &cols) {
   if (cols.text >= static_cast<int64_t>(ass_max_columns) || cols.text <= cols.start ||
       cols.text <= cols.end)
     return;
@@ -93,29 +93,29 @@ void ass_read_event(std::string_view line, const AssColumns &cols) {
   if (start < 0 || end < 0 || start >= end) return;
   const std::string_view text = line.substr(from);
   if (text.empty()) return;
-  const int32_t cue = sub_cue_add(start, end);
-  if (cue >= 0) ass_split_text_lines(cue, text);
+  const int32_t cue = sub_cue_add(doc, start, end);
+  if (cue >= 0) ass_split_text_lines(doc, cue, text);
 }
 
 }  // namespace
 
-int sub_parse_ass(const char *text, size_t len) {
+int sub_parse_ass(SubDoc *doc, const char *text, size_t len) {
   SubLineReader reader = sub_line_reader(text, len);
   std::string_view line;
   bool found = false;
   while (!found && sub_line_next(&reader, &line))
     found = line.size() == 8 && sub_sv_istarts(line, "[Events]");
   if (!found) {
-    sub_set_error("ASS: no [Events] section");
+    sub_set_error(doc, "ASS: no [Events] section");
     return SUB_ERR_NOCUES;
   }
   if (!sub_line_next(&reader, &line)) {
-    sub_set_error("ASS: missing Format line");
+    sub_set_error(doc, "ASS: missing Format line");
     return SUB_ERR_NOCUES;
   }
   AssColumns cols;
   if (!ass_read_format(line, &cols)) {
-    sub_set_error("ASS: Format missing Start/End/Text");
+    sub_set_error(doc, "ASS: Format missing Start/End/Text");
     return SUB_ERR_NOCUES;
   }
   while (sub_line_next(&reader, &line)) {
@@ -124,12 +124,7 @@ int sub_parse_ass(const char *text, size_t len) {
     if (line[0] == '[') break;
     if (sub_sv_istarts(line, "Comment:")) continue;
     if (sub_sv_istarts(line, "Dialogue:")) line.remove_prefix(9);
-    ass_read_event(ass_skip_spaces(line), cols);
+    ass_read_event(doc, ass_skip_spaces(line), cols);
   }
-  if (g_sub.cue_count < 1) {
-    sub_set_error("no ASS cues");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_ASS;
-  return SUB_OK;
+  return sub_parser_done(doc, SUB_FMT_ASS, doc->cue_count);
 }

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "sub_internal.h"
+#include "sub_parser.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ bool mdvd_frame(std::string_view s, size_t *i, int32_t *frame) {
   const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
   int64_t value = 0;
   const size_t digits_from = p;
-  while (p < s.size() && s[p] >= '0' && s[p] <= '9') {
+  while (p < s.size() && sub_is_digit(s[p])) {
     value = value * 10 + (s[p] - '0');
     if (value > limit) return false;
     ++p;
@@ -71,7 +71,7 @@ int32_t mdvd_ms(int32_t frame, float fps) {
 // Adds the display lines of a cue text: '|' ends a line, short brace groups
 // vanish, empty lines are dropped; a line full at 65535 bytes while text
 // remains ends the cue's text.
-void mdvd_add_lines(int32_t cue, std::string_view text, char *segment) {
+void mdvd_add_lines(SubDoc *doc, int32_t cue, std::string_view text, char *segment) {
   size_t len = 0;
   size_t next_close = 0;  // position of the next '}' at or after i, if searched
   bool close_known = false;
@@ -90,18 +90,18 @@ void mdvd_add_lines(int32_t cue, std::string_view text, char *segment) {
         continue;
       }
     } else if (c == '|') {
-      if (len) sub_cue_add_line_n(cue, segment, len);
+      if (len) sub_cue_add_line(doc, cue, segment, len);
       len = 0;
       continue;
     }
     segment[len++] = c;
   }
-  if (len) sub_cue_add_line_n(cue, segment, len);
+  if (len) sub_cue_add_line(doc, cue, segment, len);
 }
 
 }  // namespace
 
-int sub_parse_microdvd(const char *text, size_t len) {
+int sub_parse_microdvd(SubDoc *doc, const char *text, size_t len) {
   SubScratch segment(mdvd_line_max);
   if (!segment.data) return SUB_ERR_NOMEM;
   SubLineReader reader = sub_line_reader(text, len);
@@ -115,13 +115,8 @@ int sub_parse_microdvd(const char *text, size_t len) {
       first_timed = false;
       if (mdvd_frame_rate(t.text, &fps)) continue;
     }
-    const int32_t cue = sub_cue_add(mdvd_ms(t.start_frame, fps), mdvd_ms(t.end_frame, fps));
-    if (cue >= 0) mdvd_add_lines(cue, t.text, segment.data);
+    const int32_t cue = sub_cue_add(doc, mdvd_ms(t.start_frame, fps), mdvd_ms(t.end_frame, fps));
+    if (cue >= 0) mdvd_add_lines(doc, cue, t.text, segment.data);
   }
-  if (g_sub.cue_count < 1) {
-    sub_set_error("no MicroDVD cues");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_MICRODVD;
-  return SUB_OK;
+  return sub_parser_done(doc, SUB_FMT_MICRODVD, doc->cue_count);
 }

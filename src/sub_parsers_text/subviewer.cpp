@@ -10,7 +10,7 @@
 // then split at "[br]" or "[BR]" into trimmed cue lines.
 #include <cstring>
 
-#include "sub_internal.h"
+#include "sub_parser.h"
 
 namespace {
 
@@ -22,20 +22,20 @@ bool is_subviewer_ts(std::string_view line) {
   constexpr std::string_view shape = "00:00:00.00,00:00:00.00";
   if (line.size() < shape.size()) return false;
   for (size_t i = 0; i < shape.size(); ++i) {
-    const bool digit = line[i] >= '0' && line[i] <= '9';
+    const bool digit = sub_is_digit(line[i]);
     if (shape[i] == '0' ? !digit : line[i] != shape[i]) return false;
   }
   return true;
 }
 
 // Adds the pieces of the body between "[br]"/"[BR]" markers, trimmed.
-void sv_add_pieces(int32_t cue, std::string_view body) {
+void sv_add_pieces(SubDoc *doc, int32_t cue, std::string_view body) {
   for (;;) {
     const size_t lower = body.find("[br]");
     const size_t upper = body.find("[BR]");
     const size_t marker = lower < upper ? lower : upper;
     const std::string_view piece = sub_sv_trim(body.substr(0, marker));
-    if (!piece.empty()) sub_cue_add_line_n(cue, piece.data(), piece.size());
+    if (!piece.empty()) sub_cue_add_line(doc, cue, piece.data(), piece.size());
     if (marker == std::string_view::npos) return;
     body.remove_prefix(marker + 4);
   }
@@ -43,19 +43,19 @@ void sv_add_pieces(int32_t cue, std::string_view body) {
 
 }  // namespace
 
-int sub_parse_subviewer(const char *text, size_t len) {
+int sub_parse_subviewer(SubDoc *doc, const char *text, size_t len) {
   SubLineReader reader = sub_line_reader(text, len);
   std::string_view line;
   sub_line_next(&reader, &line);
   if (line.size() != 13 || !sub_sv_istarts(line, "[INFORMATION]")) {
-    sub_set_error("SubViewer: missing [INFORMATION]");
+    sub_set_error(doc, "SubViewer: missing [INFORMATION]");
     return SUB_ERR_NOCUES;
   }
   bool found = false;
   for (int n = 0; n < sv_header_window && !found && sub_line_next(&reader, &line); ++n)
     found = is_subviewer_ts(line);
   if (!found) {
-    sub_set_error("SubViewer: no timestamp");
+    sub_set_error(doc, "SubViewer: no timestamp");
     return SUB_ERR_NOCUES;
   }
   SubScratch body(sv_body_max);
@@ -79,15 +79,10 @@ int sub_parse_subviewer(const char *text, size_t len) {
       body_len += take;
     }
     if (start >= 0 && start < end && body_len > 0) {
-      const int32_t cue = sub_cue_add(start, end);
-      if (cue >= 0) sv_add_pieces(cue, std::string_view(body.data, body_len));
+      const int32_t cue = sub_cue_add(doc, start, end);
+      if (cue >= 0) sv_add_pieces(doc, cue, std::string_view(body.data, body_len));
     }
     timing = line;
   }
-  if (g_sub.cue_count < 1) {
-    sub_set_error("no SubViewer cues");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_SUBVIEWER;
-  return SUB_OK;
+  return sub_parser_done(doc, SUB_FMT_SUBVIEWER, doc->cue_count);
 }

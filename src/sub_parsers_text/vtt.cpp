@@ -7,13 +7,21 @@
 //   intro                               cue identifier (ignored)
 //   00:01.000 --> 00:04.000 align:start cue settings are ignored
 //   <v Roger>text stays as written
-#include "sub_internal.h"
+#include "block_walk.h"
+#include "sub_parser.h"
 
-int sub_parse_vtt(const char *text, size_t len) {
-  if (srt_read_blocks(text, len, true) < 1) {
-    sub_set_error("no VTT cues");
-    return SUB_ERR_NOCUES;
-  }
-  g_sub.detected_format = SUB_FMT_VTT;
-  return SUB_OK;
+namespace {
+
+constexpr std::string_view vtt_header_words[] = {"WEBVTT", "NOTE", "STYLE", "REGION"};
+
+bool vtt_is_header_word(std::string_view line) {
+  for (std::string_view word : vtt_header_words)
+    if (sub_sv_istarts(line, word)) return true;
+  return false;
+}
+
+}  // namespace
+
+int sub_parse_vtt(SubDoc *doc, const char *text, size_t len) {
+  return sub_parser_done(doc, SUB_FMT_VTT, srt_read_blocks(doc, text, len, vtt_is_header_word));
 }

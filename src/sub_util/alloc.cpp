@@ -1,11 +1,12 @@
 // The allocation layer: every block the library owns goes through these three
-// functions, so a test can fail the Nth allocation and can count live blocks.
+// functions, so that a test can stand its own allocator in front of them.
 //
 // Large blocks (the decoded text, the JSON text, the cue array of a big file)
 // are mapped directly and, on Linux, marked for transparent huge pages:
 // touching fresh memory 4 KiB at a time costs more than parsing it.
 #include <yyjson.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,21 +14,9 @@
 #include <sys/mman.h>
 #endif
 
-#include "sub_internal.h"
+#include "alloc.h"
 
 namespace {
-
-uint64_t alloc_attempts = 0;  // since the last sub_alloc_fail_at()
-uint64_t alloc_fail_at = 0;   // 1-based attempt that fails; 0 = never
-bool alloc_fail_after = false;
-int64_t alloc_live = 0;
-size_t alloc_bytes = 0;       // bytes asked for and not yet released
-size_t alloc_bytes_peak = 0;  // the most of them at any time since the last reset
-
-inline void alloc_count_bytes(size_t released, size_t taken) {
-  alloc_bytes = alloc_bytes - released + taken;
-  if (alloc_bytes > alloc_bytes_peak) alloc_bytes_peak = alloc_bytes;
-}
 
 // Every block starts with this header; 16 bytes keep the payload aligned.
 struct BlockHeader {
@@ -90,13 +79,6 @@ BlockHeader *header_of(void *payload) {
 
 void *payload_of(BlockHeader *h) { return reinterpret_cast<char *>(h) + header_size; }
 
-// Counts one attempt; true when fault injection says it must fail.
-inline bool alloc_should_fail() {
-  ++alloc_attempts;
-  if (alloc_fail_at == 0) return false;
-  return alloc_attempts == alloc_fail_at || (alloc_fail_after && alloc_attempts > alloc_fail_at);
-}
-
 void *yy_malloc(void * /*ctx*/, size_t size) { return sub_malloc(size); }
 void *yy_realloc(void * /*ctx*/, void *ptr, size_t /*old_size*/, size_t size) {
   return sub_realloc(ptr, size);
@@ -105,10 +87,8 @@ void yy_free(void * /*ctx*/, void *ptr) { sub_free(ptr); }
 
 const yyjson_alc yy_alc = {yy_malloc, yy_realloc, yy_free, nullptr};
 
-}  // namespace
-
-void *sub_malloc(size_t size) {
-  if (size >= SIZE_MAX - header_size || alloc_should_fail()) return nullptr;
+void *shipped_malloc(size_t size) {
+  if (size >= SIZE_MAX - header_size) return nullptr;
   BlockHeader *h = nullptr;
   if (size >= map_threshold) h = map_block(size);
   if (!h) {
@@ -117,16 +97,13 @@ void *sub_malloc(size_t size) {
     h->mapped = 0;
   }
   h->size = size;
-  ++alloc_live;
-  alloc_count_bytes(0, size);
   return payload_of(h);
 }
 
-void *sub_realloc(void *ptr, size_t size) {
-  if (!ptr) return sub_malloc(size);
-  if (size >= SIZE_MAX - header_size || alloc_should_fail()) return nullptr;
+void *shipped_realloc(void *ptr, size_t size) {
+  if (!ptr) return shipped_malloc(size);
+  if (size >= SIZE_MAX - header_size) return nullptr;
   BlockHeader *h = header_of(ptr);
-  const size_t old_size = h->size;
   BlockHeader *grown = nullptr;
   if (h->mapped) {
     grown = remap_block(h, size);
@@ -139,41 +116,39 @@ void *sub_realloc(void *ptr, size_t size) {
   }
   if (!grown) return nullptr;
   grown->size = size;
-  alloc_count_bytes(old_size, size);
   return payload_of(grown);
 }
 
-void sub_free(void *ptr) {
-  if (!ptr) return;
-  --alloc_live;
-  alloc_count_bytes(header_of(ptr)->size, 0);
-  release_block(header_of(ptr));
+void shipped_free(void *ptr) {
+  if (ptr) release_block(header_of(ptr));
 }
 
-int sub_grow_array(void **array, int32_t *cap, int32_t first, size_t elem) {
-  if (*cap > INT32_MAX / 2) return -1;
-  const int32_t new_cap = *cap ? *cap * 2 : first;
-  void *grown = sub_realloc(*array, sub_size_mul_add(static_cast<size_t>(new_cap), elem, 0));
-  if (!grown) return -1;
-  *array = grown;
-  *cap = new_cap;
-  return 0;
+constexpr SubAllocator shipped = {shipped_malloc, shipped_realloc, shipped_free};
+
+// The installed allocator; read on every allocation, from any thread.
+std::atomic<const SubAllocator *> installed{&shipped};
+
+inline const SubAllocator *allocator() { return installed.load(std::memory_order_relaxed); }
+
+}  // namespace
+
+void *sub_malloc(size_t size) { return allocator()->malloc(size); }
+
+void *sub_realloc(void *ptr, size_t size) { return allocator()->realloc(ptr, size); }
+
+void sub_free(void *ptr) { allocator()->free(ptr); }
+
+const SubAllocator *sub_default_allocator(void) { return &shipped; }
+
+void sub_set_allocator(const SubAllocator *a) {
+  installed.store(a ? a : &shipped, std::memory_order_relaxed);
 }
 
-void sub_alloc_fail_at(uint64_t n, bool every_after) {
-  alloc_attempts = 0;
-  alloc_fail_at = n;
-  alloc_fail_after = every_after;
-}
-
-uint64_t sub_alloc_attempts(void) { return alloc_attempts; }
-
-int64_t sub_alloc_live(void) { return alloc_live; }
-
-size_t sub_alloc_peak_bytes(bool reset) {
-  const size_t peak = alloc_bytes_peak;
-  if (reset) alloc_bytes_peak = alloc_bytes;
-  return peak;
+size_t sub_alloc_block_size(const void *block) {
+  return block
+             ? reinterpret_cast<const BlockHeader *>(static_cast<const char *>(block) - header_size)
+                   ->size
+             : 0;
 }
 
 const yyjson_alc *sub_yyjson_alc(void) { return &yy_alc; }

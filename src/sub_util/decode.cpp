@@ -10,7 +10,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sub_internal.h"
+#include "decode.h"
+
+#include "alloc.h"
+#include "doc.h"
+#include "scan_sse2.h"
+#include "strings.h"
 
 namespace {
 
@@ -214,10 +219,11 @@ bool decode_structure_ok(const unsigned char *s, size_t len) {
     if (decode_block_broken(edge + 3)) return false;
   }
   // The bytes after the end must not be due as continuations either.
+  if (len == 0) return true;
   const unsigned char last = s[len - 1];
   const unsigned char second = len > 1 ? s[len - 2] : 0;
   const unsigned char third = len > 2 ? s[len - 3] : 0;
-  return len > 0 && last < 0xC0 && second < 0xE0 && third < 0xF0;
+  return last < 0xC0 && second < 0xE0 && third < 0xF0;
 #else
   (void)s;
   (void)len;
@@ -225,49 +231,68 @@ bool decode_structure_ok(const unsigned char *s, size_t len) {
 #endif
 }
 
-// Stores a finished text in g_sub, releasing the older one.
-int decode_store(char *text, size_t len) {
-  sub_free(g_sub.text);
-  g_sub.text = text;
-  g_sub.text_len = len;
+// Stores a finished text in the document, releasing the older one, with the
+// name of the encoding it came from (static, or copied when it is not).
+int decode_store(SubDoc *doc, char *text, size_t len, const char *encoding, bool copy_name) {
+  char *name = copy_name ? sub_strdup(encoding) : nullptr;
+  if (copy_name && !name) {
+    sub_free(text);
+    return SUB_ERR_NOMEM;
+  }
+  sub_free(doc->text);
+  doc->text = text;
+  doc->text_len = len;
+  sub_free(doc->encoding_copy);
+  doc->encoding_copy = name;
+  doc->encoding = name ? name : encoding;
   return SUB_OK;
 }
 
-int decode_store_copy(const char *data, size_t len) {
+int decode_store_copy(SubDoc *doc, const char *data, size_t len, const char *encoding) {
   char *copy = sub_strndup(data, len);
-  return copy ? decode_store(copy, len) : SUB_ERR_NOMEM;
+  return copy ? decode_store(doc, copy, len, encoding, false) : SUB_ERR_NOMEM;
 }
 
 // A conversion on the mark and named paths, where invalid input becomes
-// U+FFFD. Returns 0, 2 (with `error_name` in the error text unless null) or 4.
-int decode_replacing(const char *from, const char *in, size_t len, size_t unit,
-                     const char *error_name) {
+// U+FFFD. Returns 0, 2 (with the name in the error text unless `quiet`) or 4.
+// `static_name` says whether `from` outlives the document.
+int decode_replacing(SubDoc *doc, const char *from, bool static_name, const char *in, size_t len,
+                     size_t unit, bool quiet) {
   Converted out{};
   const ConvertResult rc = iconv_convert(from, in, len, CONVERT_REPLACE, unit, &out);
   if (rc == CONVERT_NOMEM) return SUB_ERR_NOMEM;
   if (rc != CONVERT_OK) {
-    if (error_name) sub_set_error("iconv failed for encoding %s", error_name);
+    if (!quiet) sub_set_error(doc, "iconv failed for encoding %s", from);
     return SUB_ERR_DECODE;
   }
   if (out.replaced > 0)
-    sub_warn("encoding: replaced %d invalid sequences with U+FFFD", out.replaced);
-  return decode_store(out.text, out.len);
+    sub_warn(doc, "encoding: replaced %d invalid sequences with U+FFFD", out.replaced);
+  return decode_store(doc, out.text, out.len, from, !static_name);
+}
+
+// A strict conversion for the fallback; a failure for want of memory is
+// noted, since another encoding is tried instead.
+bool decode_strict(SubDoc *doc, const char *from, const char *data, size_t len, Converted *out) {
+  const ConvertResult rc = iconv_convert(from, data, len, CONVERT_STRICT, 1, out);
+  if (rc == CONVERT_NOMEM) sub_doc_note_oom(doc);
+  return rc == CONVERT_OK;
 }
 
 // Invalid UTF-8 without a name: CP1252 when it converts every byte, else
 // ISO-8859-1, else the raw bytes.
-int decode_fallback(const char *data, size_t len) {
+int decode_fallback(SubDoc *doc, const char *data, size_t len) {
   Converted out{};
-  if (iconv_convert("CP1252", data, len, CONVERT_STRICT, 1, &out) == CONVERT_OK) {
-    sub_warn("encoding: auto-detected as CP1252 (invalid UTF-8)");
-    return decode_store(out.text, out.len);
+  if (decode_strict(doc, "CP1252", data, len, &out)) {
+    sub_warn(doc, "encoding: auto-detected as CP1252 (invalid UTF-8)");
+    return decode_store(doc, out.text, out.len, "CP1252", false);
   }
-  if (iconv_convert("ISO-8859-1", data, len, CONVERT_STRICT, 1, &out) == CONVERT_OK) {
-    sub_warn("encoding: fell back to ISO-8859-1");
-    return decode_store(out.text, out.len);
+  if (decode_strict(doc, "ISO-8859-1", data, len, &out)) {
+    sub_warn(doc, "encoding: fell back to ISO-8859-1");
+    return decode_store(doc, out.text, out.len, "ISO-8859-1", false);
   }
-  sub_warn("encoding: treated as latin1 with possible mojibake");
-  return decode_store_copy(data, len);
+  sub_warn(doc, "encoding: treated as latin1 with possible mojibake");
+  // Nothing converted them: the bytes go on as they are, read as UTF-8.
+  return decode_store_copy(doc, data, len, "UTF-8");
 }
 
 bool decode_has_prefix(const unsigned char *data, size_t len, std::string_view mark) {
@@ -290,21 +315,21 @@ bool sub_decode_in_place(const void *data, size_t len, const char *encoding, siz
   return len == 0 || decode_structure_ok(bytes, len) || decode_count_invalid(bytes, len, 8) < 8;
 }
 
-int sub_decode_to_utf8(const void *data, size_t len, const char *encoding) {
+int sub_decode_to_utf8(SubDoc *doc, const void *data, size_t len, const char *encoding) {
   const auto *bytes = static_cast<const unsigned char *>(data);
   const char *chars = static_cast<const char *>(data);
   size_t skip = 0;
   if (sub_decode_in_place(data, len, encoding, &skip))
-    return decode_store_copy(chars + skip, len - skip);
+    return decode_store_copy(doc, chars + skip, len - skip, "UTF-8");
   if (decode_has_prefix(bytes, len, "\xFF\xFE"))
-    return decode_replacing("UTF-16LE", chars + 2, len - 2, 2, nullptr);
+    return decode_replacing(doc, "UTF-16LE", true, chars + 2, len - 2, 2, true);
   if (decode_has_prefix(bytes, len, "\xFE\xFF"))
-    return decode_replacing("UTF-16BE", chars + 2, len - 2, 2, nullptr);
+    return decode_replacing(doc, "UTF-16BE", true, chars + 2, len - 2, 2, true);
   const char *canonical = (encoding && *encoding) ? decode_canonical(encoding) : nullptr;
   if (canonical && !sub_str_ieq(canonical, "UTF-8")) {
     // Multi-byte encodings skip one byte after a bad sequence; UTF-16 a unit.
     const size_t unit = sub_str_istart(canonical, "UTF-16") ? 2 : 1;
-    return decode_replacing(canonical, chars, len, unit, canonical);
+    return decode_replacing(doc, canonical, canonical != encoding, chars, len, unit, false);
   }
-  return decode_fallback(chars, len);
+  return decode_fallback(doc, chars, len);
 }

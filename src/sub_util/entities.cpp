@@ -3,7 +3,8 @@
 // value of 0 (also "&#;"), above U+FFFF, or too long for 32 bits is removed.
 #include <cstring>
 
-#include "sub_internal.h"
+#include "strings.h"
+#include "values.h"
 
 namespace {
 
@@ -18,11 +19,7 @@ constexpr NamedEntity named_entities[] = {
 };
 
 inline int entity_digit(char c, bool hex) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (!hex) return -1;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return hex ? sub_hex_value(c) : (sub_is_digit(c) ? c - '0' : -1);
 }
 
 // Reads "&#digits;" or "&#xhex;" at s[i]; returns the bytes consumed (0 when
@@ -94,9 +91,4 @@ size_t sub_html_decode(char *text, size_t len) {
     r += used;
   }
   return w;
-}
-
-void sub_html_decode_inplace(char *text) {
-  if (!text) return;
-  text[sub_html_decode(text, std::strlen(text))] = '\0';
 }

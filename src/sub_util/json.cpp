@@ -14,8 +14,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
-#include "sub_internal.h"
+#include "json.h"
+
+#include "alloc.h"
+#include "doc.h"
+#include "scan_sse2.h"
 
 namespace {
 
@@ -179,25 +184,25 @@ void json_put_cue(JsonOut &out, const SubCue &cue, bool first) {
 
 }  // namespace
 
-int sub_build_json(void) {
-  sub_free(g_sub.result_json);
-  g_sub.result_json = nullptr;
+int sub_build_json(SubDoc *doc) {
+  sub_free(doc->result_json);
+  doc->result_json = nullptr;
   JsonOut out;
   // A first guess near the final size saves most regrowth.
-  out.reserve(sub_size_mul_add(g_sub.text_len, 1, sub_size_mul_add(g_sub.cue_count, 48, 64)));
-  const std::string_view name = sub_format_name(g_sub.detected_format);
+  out.reserve(sub_size_mul_add(doc->text_len, 1, sub_size_mul_add(doc->cue_count, 48, 64)));
+  const std::string_view name = sub_format_name(doc->detected_format);
   if (out.reserve(name.size() + 32)) {
     char *p = json_put(out.buf + out.len, "{\"format\":\"");
     p = json_put(p, name);
     p = json_put(p, "\",\"cues\":[");
     out.len = static_cast<size_t>(p - out.buf);
   }
-  for (int32_t i = 0; i < g_sub.cue_count; ++i) json_put_cue(out, g_sub.cues[i], i == 0);
+  for (int32_t i = 0; i < doc->cue_count; ++i) json_put_cue(out, doc->cues[i], i == 0);
   if (!out.reserve(3)) {
     sub_free(out.buf);
     return -1;
   }
   std::memcpy(out.buf + out.len, "]}", 3);
-  g_sub.result_json = out.buf;
+  doc->result_json = out.buf;
   return 0;
 }

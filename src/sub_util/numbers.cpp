@@ -5,7 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "sub_internal.h"
+#include "strings.h"
+#include "values.h"
 
 namespace {
 
@@ -18,10 +19,6 @@ size_t num_skip_prefix(std::string_view s, bool *negative) {
   *negative = i < s.size() && s[i] == '-';
   if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
   return i;
-}
-
-inline bool num_is_hex_digit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 // For a number the reader found out of range: whether it is too small (rather
@@ -38,7 +35,7 @@ bool num_is_tiny(const char *p, const char *last, bool hex) {
       fraction = true;
       continue;
     }
-    if (!(hex ? num_is_hex_digit(c) : (c >= '0' && c <= '9'))) break;
+    if (!(hex ? sub_is_hex_digit(c) : sub_is_digit(c))) break;
     if (c != '0') significant = true;
     if (!significant && fraction) magnitude -= digit_weight;
     if (significant && !fraction && magnitude < INT32_MAX) magnitude += digit_weight;
@@ -48,7 +45,7 @@ bool num_is_tiny(const char *p, const char *last, bool hex) {
     ++p;
     const bool negative = p < last && *p == '-';
     if (p < last && (*p == '-' || *p == '+')) ++p;
-    for (; p < last && *p >= '0' && *p <= '9'; ++p)
+    for (; p < last && sub_is_digit(*p); ++p)
       if (exponent < INT32_MAX) exponent = exponent * 10 + (*p - '0');
     if (negative) exponent = -exponent;
   }
@@ -65,8 +62,8 @@ size_t num_read_float(std::string_view s, Float *value) {
   if (first < last && (*first == '-' || *first == '+')) return 0;  // one sign only
   // "0x" needs a hexadecimal digit (after an optional point) to be hexadecimal.
   const bool hex = last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X') &&
-                   (num_is_hex_digit(first[2]) ||
-                    (first[2] == '.' && last - first > 3 && num_is_hex_digit(first[3])));
+                   (sub_is_hex_digit(first[2]) ||
+                    (first[2] == '.' && last - first > 3 && sub_is_hex_digit(first[3])));
   const char *digits = hex ? first + 2 : first;
   Float v = 0;
   const std::from_chars_result r = hex ? std::from_chars(digits, last, v, std::chars_format::hex)
@@ -84,7 +81,7 @@ size_t num_read_decimal(std::string_view s, uint64_t limit, bool *negative, uint
   size_t i = num_skip_prefix(s, negative);
   const size_t from = i;
   uint64_t v = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+  while (i < s.size() && sub_is_digit(s[i])) {
     v = v * 10 + static_cast<uint64_t>(s[i] - '0');
     if (v > limit) v = limit + 1;  // stays above the limit, never overflows
     ++i;

@@ -1,9 +1,11 @@
-// String copies, trimming, ASCII case-insensitive comparison, the owned
-// string list and the line splitter. Everything works on bytes; only the
-// splitter knows one multi-byte character, U+2028 LINE SEPARATOR.
+// String copies, ASCII case-insensitive comparison and search, trimming and
+// the line reader.
+#include "strings.h"
+
 #include <cstring>
 
-#include "sub_internal.h"
+#include "alloc.h"
+#include "scan_sse2.h"
 
 char *sub_strndup(const char *p, size_t n) {
   if (!p) return nullptr;
@@ -15,15 +17,6 @@ char *sub_strndup(const char *p, size_t n) {
 }
 
 char *sub_strdup(const char *s) { return s ? sub_strndup(s, std::strlen(s)) : nullptr; }
-
-void sub_trim_inplace(char *s) {
-  if (!s) return;
-  size_t skip = 0;
-  while (sub_is_blank(static_cast<unsigned char>(s[skip]))) ++skip;
-  size_t len = std::strlen(s + skip);
-  if (skip) std::memmove(s, s + skip, len + 1);
-  while (len > 0 && sub_is_blank(static_cast<unsigned char>(s[len - 1]))) s[--len] = '\0';
-}
 
 int sub_str_ieq(const char *a, const char *b) {
   if (!a || !b) return a == b;
@@ -83,39 +76,6 @@ bool sub_sv_istarts(std::string_view s, std::string_view prefix) {
   return true;
 }
 
-const char *sub_str_casestr(const char *haystack, const char *needle) {
-  if (!haystack || !needle || !*needle) return haystack;
-  const size_t at = sub_sv_ifind(haystack, needle);
-  return at == std::string_view::npos ? nullptr : haystack + at;
-}
-
-int sub_strlist_push_n(SubStrList *list, const char *p, size_t n) {
-  if (list->count >= list->cap &&
-      sub_grow_array(reinterpret_cast<void **>(&list->items), &list->cap, 4, sizeof(char *)))
-    return -1;
-  char *copy = sub_strndup(p ? p : "", p ? n : 0);
-  if (!copy) return -1;
-  list->items[list->count++] = copy;
-  return 0;
-}
-
-int sub_strlist_push(SubStrList *list, const char *s) {
-  return sub_strlist_push_n(list, s, s ? std::strlen(s) : 0);
-}
-
-void sub_strlist_free(SubStrList *list) {
-  if (!list) return;
-  for (int32_t i = 0; i < list->count; ++i) sub_free(list->items[i]);
-  sub_free(list->items);
-  *list = SubStrList{};
-}
-
-void sub_free_lines(char **lines, int32_t count) {
-  if (!lines) return;
-  for (int32_t i = 0; i < count; ++i) sub_free(lines[i]);
-  sub_free(lines);
-}
-
 namespace {
 
 // Length of the line break starting at text[j], or 0 when there is none.
@@ -131,47 +91,6 @@ inline size_t split_break_len(const unsigned char *text, size_t len, size_t j) {
 }
 
 }  // namespace
-
-char **sub_split_lines(const char *text, size_t len, int32_t *out_count) {
-  char **lines = nullptr;
-  int32_t count = 0;
-  int32_t cap = 0;
-  const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-  size_t line_start = 0;
-  size_t j = 0;
-  for (;;) {
-    size_t brk = 0;
-    while (j < len) {
-      const unsigned char c = bytes[j];
-      if ((c == '\r' || c == '\n' || c == 0xE2) && (brk = split_break_len(bytes, len, j))) break;
-      ++j;
-    }
-    const bool last = j >= len;
-    if (count >= cap) {
-      // The closing line gets exactly one more slot; the others double from 64.
-      bool grown = false;
-      if (!last) {
-        grown = sub_grow_array(reinterpret_cast<void **>(&lines), &cap, 64, sizeof(char *)) == 0;
-      } else if (cap < INT32_MAX) {
-        void *more = sub_realloc(lines, (static_cast<size_t>(cap) + 1) * sizeof(char *));
-        if ((grown = more != nullptr)) {
-          lines = static_cast<char **>(more);
-          ++cap;
-        }
-      }
-      if (!grown) {
-        sub_free_lines(lines, count);
-        return nullptr;
-      }
-    }
-    lines[count++] = sub_strndup(text + line_start, j - line_start);
-    if (last) break;
-    j += brk;
-    line_start = j;
-  }
-  *out_count = count;
-  return lines;
-}
 
 bool sub_line_next(SubLineReader *reader, std::string_view *line) {
   if (reader->done) return false;

@@ -2,14 +2,15 @@
 // SubViewer, and H:M:S[.cc] for ASS/SSA events. Only the first three fraction
 // digits count (no rounding). An hour, minute or second run, or the time, beyond the signed
 // 32-bit range is not a time (-1), never a wrapped value.
-#include "sub_internal.h"
+#include "strings.h"
+#include "values.h"
 
 namespace {
 
 constexpr int64_t time_limit = INT32_MAX;
 
 inline bool time_is_digit(std::string_view s, size_t i) {
-  return i < s.size() && s[i] >= '0' && s[i] <= '9';
+  return i < s.size() && sub_is_digit(s[i]);
 }
 
 // Reads the digit run at s[*i]; false when it exceeds INT32_MAX.
@@ -80,9 +81,3 @@ int32_t sub_ssa_ms(std::string_view s) {
   if (time_is_sep(s, i)) frac = time_fraction(s, i + 1);
   return time_total(h, m, sec, frac);
 }
-
-int sub_parse_hms_ms(const char *text, int strict) { return sub_hms_ms(text, strict != 0); }
-
-int sub_parse_subviewer_time(const char *text) { return sub_hms_ms(text, true); }
-
-int sub_parse_ssa_time(const char *text) { return sub_ssa_ms(text); }

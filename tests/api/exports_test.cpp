@@ -51,6 +51,7 @@ Symbols exported_symbols() {
   return symbols;
 }
 
+// The 18 classic functions and the document API.
 const std::set<std::string> kExternalInterface = {
     "sub_parse",
     "sub_format_name",
@@ -70,6 +71,25 @@ const std::set<std::string> kExternalInterface = {
     "sub_warning",
     "sub_detected_format",
     "sub_result_json",
+    // The document API.
+    "sub_parse_options_init",
+    "sub_doc_parse",
+    "sub_doc_free",
+    "sub_doc_cue_count",
+    "sub_doc_cue_start_ms",
+    "sub_doc_cue_end_ms",
+    "sub_doc_cue_line_count",
+    "sub_doc_cue_line",
+    "sub_doc_cue_is_danmu",
+    "sub_doc_cue_danmu_mode",
+    "sub_doc_cue_danmu_color",
+    "sub_doc_cue_danmu_fontsize",
+    "sub_doc_error",
+    "sub_doc_warning_count",
+    "sub_doc_warning",
+    "sub_doc_format",
+    "sub_doc_encoding",
+    "sub_doc_json",
 };
 
 TEST(Exports, HeaderDeclaresTheExternalInterface) {

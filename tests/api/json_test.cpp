@@ -34,22 +34,22 @@ struct Cue {
 void fill(int32_t format, const std::vector<Cue> &cues) {
   sub_clear();
   for (const Cue &cue : cues) {
-    const int32_t i = sub_cue_add(cue.start, cue.end);
+    const int32_t i = sub_cue_add(sub_classic_doc(), cue.start, cue.end);
     ASSERT_GE(i, 0);
     for (const std::string &line : cue.lines)
-      ASSERT_EQ(sub_cue_add_line_n(i, line.data(), line.size()), 0);
+      ASSERT_EQ(sub_cue_add_line(sub_classic_doc(), i, line.data(), line.size()), 0);
     if (cue.danmu) {
-      g_sub.cues[i].is_danmu = cue.danmu->flag;
-      g_sub.cues[i].danmu_mode = cue.danmu->mode;
-      g_sub.cues[i].danmu_color = cue.danmu->color;
-      g_sub.cues[i].danmu_fontsize = cue.danmu->size;
+      sub_classic_doc()->cues[i].is_danmu = cue.danmu->flag;
+      sub_classic_doc()->cues[i].danmu_mode = cue.danmu->mode;
+      sub_classic_doc()->cues[i].danmu_color = cue.danmu->color;
+      sub_classic_doc()->cues[i].danmu_fontsize = cue.danmu->size;
     }
   }
-  g_sub.detected_format = format;
+  sub_classic_doc()->detected_format = format;
 }
 
 std::string render() {
-  EXPECT_EQ(sub_build_json(), 0);
+  EXPECT_EQ(sub_build_json(sub_classic_doc()), 0);
   return sub_result_json();
 }
 
@@ -64,9 +64,9 @@ std::string one_cue_doc(const std::string &lines_json) {
 
 // A fake SRT parser whose body each test supplies; every other format fails.
 std::function<int()> fake_body;
-int fake_parser(const char *, size_t) { return fake_body(); }
-int failing_parser(const char *, size_t) {
-  sub_set_error("no cues");
+int fake_parser(SubDoc *, const char *, size_t) { return fake_body(); }
+int failing_parser(SubDoc *doc, const char *, size_t) {
+  sub_set_error(doc, "no cues");
   return 5;
 }
 
@@ -74,17 +74,16 @@ class WithFakeSrt : public ::testing::Test {
  protected:
   WithFakeSrt() {
     for (int32_t f = 0; f < SUB_FMT_COUNT; ++f)
-      saved_[f] = sub_test_swap_parser(f, f == SUB_FMT_SRT ? fake_parser : failing_parser);
+      table_.formats[f].parse = f == SUB_FMT_SRT ? fake_parser : failing_parser;
   }
   ~WithFakeSrt() override {
-    for (int32_t f = 0; f < SUB_FMT_COUNT; ++f) sub_test_swap_parser(f, saved_[f]);
     fake_body = nullptr;
     sub_clear();
   }
-  static int32_t parse(const std::string &data, int32_t format) {
-    return sub_parse(data.data(), data.size(), format, nullptr);
+  int32_t parse(const std::string &data, int32_t format) const {
+    return table_.parse(data, format);
   }
-  SubParserFn saved_[SUB_FMT_COUNT] = {};
+  subtest::FormatTable table_;
 };
 
 }  // namespace
@@ -169,7 +168,7 @@ TEST(Json, ExactTexts) {
 
 TEST(Json, NullLineSlotIsWrittenEmpty) {
   fill(0, {{0, 1, {"gone", "kept"}}});
-  g_sub.cues[0].lines.items[0] = nullptr;  // the pool still owns the string
+  sub_classic_doc()->cues[0].lines.items[0] = nullptr;  // the pool still owns the string
   EXPECT_EQ(render(), one_cue_doc(R"("","kept")"));
   sub_clear();
 }
@@ -215,8 +214,8 @@ TEST(Json, IllFormedUtf8IsReplacedInTheDocumentOnly) {
 
 TEST(Json, RenderingTouchesOnlyTheDocument) {
   fill(3, {{0, 1, {"x"}}});
-  sub_set_error("kept error");
-  sub_warn("kept warning");
+  sub_set_error(sub_classic_doc(), "kept error");
+  sub_warn(sub_classic_doc(), "kept warning");
   const int64_t live = sub_alloc_live();
   const char *expected = R"({"format":"microdvd","cues":[{"start":0,"end":1,"lines":["x"]}]})";
   EXPECT_EQ(render(), expected);
@@ -234,9 +233,9 @@ TEST_F(WithFakeSrt, DocumentFollowsEachParse) {
   const std::string plain = "words\n";
   std::string line = "first";
   fake_body = [&] {
-    const int32_t i = sub_cue_add(10, 20);
-    sub_cue_add_line(i, line.c_str());
-    g_sub.detected_format = SUB_FMT_SRT;
+    const int32_t i = sub_cue_add(sub_classic_doc(), 10, 20);
+    subtest::add_line(i, line.c_str());
+    sub_classic_doc()->detected_format = SUB_FMT_SRT;
     return 0;
   };
   ASSERT_EQ(parse(plain, -1), 0);
@@ -248,7 +247,7 @@ TEST_F(WithFakeSrt, DocumentFollowsEachParse) {
                R"({"format":"srt","cues":[{"start":10,"end":20,"lines":["second"]}]})");
 
   fake_body = [] {
-    sub_set_error("no SRT cues");
+    sub_set_error(sub_classic_doc(), "no SRT cues");
     return 5;
   };
   EXPECT_EQ(parse(plain, 0), 5);
@@ -258,13 +257,13 @@ TEST_F(WithFakeSrt, DocumentFollowsEachParse) {
 // Neither a broken line nor a broken font size takes the document away.
 TEST_F(WithFakeSrt, DocumentSurvivesIllFormedValues) {
   fake_body = [] {
-    const int32_t i = sub_cue_add(0, 3000);
-    sub_cue_add_line(i, "bad \xED\xA0\x80 byte");
-    g_sub.cues[i].is_danmu = 1;
-    g_sub.cues[i].danmu_mode = 1;
-    g_sub.cues[i].danmu_color = 0xFFFFFF;
-    g_sub.cues[i].danmu_fontsize = std::numeric_limits<float>::quiet_NaN();
-    g_sub.detected_format = SUB_FMT_SRT;
+    const int32_t i = sub_cue_add(sub_classic_doc(), 0, 3000);
+    subtest::add_line(i, "bad \xED\xA0\x80 byte");
+    sub_classic_doc()->cues[i].is_danmu = 1;
+    sub_classic_doc()->cues[i].danmu_mode = 1;
+    sub_classic_doc()->cues[i].danmu_color = 0xFFFFFF;
+    sub_classic_doc()->cues[i].danmu_fontsize = std::numeric_limits<float>::quiet_NaN();
+    sub_classic_doc()->detected_format = SUB_FMT_SRT;
     return 0;
   };
   ASSERT_EQ(parse("words\n", 0), 0);
@@ -278,20 +277,20 @@ TEST_F(WithFakeSrt, DocumentSurvivesIllFormedValues) {
 TEST_F(WithFakeSrt, OutOfMemoryNeverYieldsAWrongDocument) {
   constexpr int fake_code = 7;
   fake_body = [] {
-    sub_warn("fake warning");
+    sub_warn(sub_classic_doc(), "fake warning");
     const char *lines[] = {"plain", "\xE2\x82 broken", "\xE4\xB8\xAD"};
     for (int k = 0; k < 3; ++k) {
-      const int32_t i = sub_cue_add(k * 1000, k * 1000 + 500);
-      if (i < 0 || sub_cue_add_line(i, lines[k]) != 0) {
-        sub_set_error("fake: out of memory");
+      const int32_t i = sub_cue_add(sub_classic_doc(), k * 1000, k * 1000 + 500);
+      if (i < 0 || subtest::add_line(i, lines[k]) != 0) {
+        sub_set_error(sub_classic_doc(), "fake: out of memory");
         return fake_code;
       }
       if (k == 2) {
-        g_sub.cues[i].is_danmu = 1;
-        g_sub.cues[i].danmu_fontsize = 0.5f;
+        sub_classic_doc()->cues[i].is_danmu = 1;
+        sub_classic_doc()->cues[i].danmu_fontsize = 0.5f;
       }
     }
-    g_sub.detected_format = SUB_FMT_SRT;
+    sub_classic_doc()->detected_format = SUB_FMT_SRT;
     return 0;
   };
   for (const int32_t format : {-1, 0}) {

@@ -37,21 +37,21 @@ Fake fakes[SUB_FMT_COUNT];
 std::vector<Call> calls;
 
 template <int32_t F>
-int fake_parser(const char *text, size_t len) {
-  calls.push_back({F, g_sub.cue_count, g_sub.error, g_sub.warning_count, g_sub.detected_format,
+int fake_parser(SubDoc *doc, const char *text, size_t len) {
+  calls.push_back({F, doc->cue_count, doc->error, doc->warning_count, doc->detected_format,
                    std::string(text, len), len, text[len] == '\0'});
   const Fake &fake = fakes[F];
   const char *name = sub_format_name(F);
-  if (fake.warn) sub_warn("%s warning", name);
+  if (fake.warn) sub_warn(doc, "%s warning", name);
   for (int i = 0; i < fake.cues; ++i) {
-    const int32_t cue = sub_cue_add(F * 1000 + i * 100, F * 1000 + i * 100 + 50);
-    sub_cue_add_line(cue, name);
+    const int32_t cue = sub_cue_add(doc, F * 1000 + i * 100, F * 1000 + i * 100 + 50);
+    sub_cue_add_line(doc, cue, name, std::strlen(name));
   }
   if (fake.rc == 0) {
-    g_sub.detected_format = F;
+    doc->detected_format = F;
     return 0;
   }
-  sub_set_error("%s failed", name);
+  sub_set_error(doc, "%s failed", name);
   return fake.rc == -1 ? 20 + F : fake.rc;
 }
 
@@ -70,19 +70,19 @@ class Dispatch : public ::testing::Test {
   Dispatch() {
     calls.clear();
     for (auto &fake : fakes) fake = Fake{};
-    for (int32_t f = 0; f < SUB_FMT_COUNT; ++f) saved_[f] = sub_test_swap_parser(f, fake_table[f]);
+    for (int32_t f = 0; f < SUB_FMT_COUNT; ++f) table_.formats[f].parse = fake_table[f];
   }
-  ~Dispatch() override {
-    for (int32_t f = 0; f < SUB_FMT_COUNT; ++f) sub_test_swap_parser(f, saved_[f]);
-    sub_clear();
-  }
+  ~Dispatch() override { sub_clear(); }
 
   static void reset_fakes() {
     calls.clear();
     for (auto &fake : fakes) fake = Fake{};
   }
-  static int32_t parse(const std::string &data, int32_t format, const char *encoding = nullptr) {
-    return sub_parse(data.data(), data.size(), format, encoding);
+  int32_t parse(const std::string &data, int32_t format, const char *encoding = nullptr) const {
+    return table_.parse(data, format, encoding);
+  }
+  int call_parser(int32_t format, const char *text, size_t len) const {
+    return sub_call_parser(table_.formats, sub_classic_doc(), format, text, len);
   }
   static std::vector<int32_t> called() {
     std::vector<int32_t> formats;
@@ -102,7 +102,7 @@ class Dispatch : public ::testing::Test {
     return text + "]}";
   }
 
-  SubParserFn saved_[SUB_FMT_COUNT] = {};
+  subtest::FormatTable table_;
 };
 
 // Text that no detection test recognises.
@@ -142,14 +142,11 @@ TEST_F(Dispatch, CallParserAnswersOneOutsideTheTable) {
     EXPECT_STREQ(sub_last_error(), "");
   }
   EXPECT_TRUE(calls.empty());
-  EXPECT_EQ(sub_test_swap_parser(11, fake_table[0]), nullptr);
-  EXPECT_EQ(sub_test_swap_parser(-1, fake_table[0]), nullptr);
-  EXPECT_EQ(call_parser(11, "x", 1), 1);
 
   EXPECT_EQ(call_parser(7, "abc", 3), 27);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].text, "abc");
-  EXPECT_EQ(sub_test_swap_parser(7, nullptr), fake_table[7]);
+  table_.formats[7].parse = nullptr;  // a format without a parser
   EXPECT_EQ(call_parser(7, "abc", 3), 1);
 }
 

@@ -17,10 +17,13 @@ struct LoadSnapshot {
   bool nothing_owned;
 };
 const LoadSnapshot at_load = [] {
-  return LoadSnapshot{
-      sub_cue_count(),     sub_detected_format(),
-      sub_warning_count(), sub_last_error(),
-      sub_result_json(),   !g_sub.cues && !g_sub.result_json && !g_sub.text && g_sub.cue_cap == 0};
+  return LoadSnapshot{sub_cue_count(),
+                      sub_detected_format(),
+                      sub_warning_count(),
+                      sub_last_error(),
+                      sub_result_json(),
+                      !sub_classic_doc()->cues && !sub_classic_doc()->result_json &&
+                          !sub_classic_doc()->text && sub_classic_doc()->cue_cap == 0};
 }();
 
 class State : public ::testing::Test {
@@ -43,11 +46,11 @@ void expect_reset_state() {
   EXPECT_STREQ(sub_last_error(), "");
   EXPECT_STREQ(sub_result_json(), "{}");
   EXPECT_EQ(sub_warning_count(), 0);
-  EXPECT_EQ(g_sub.cues, nullptr);
-  EXPECT_EQ(g_sub.cue_cap, 0);
-  EXPECT_EQ(g_sub.text, nullptr);
-  EXPECT_EQ(g_sub.text_len, 0u);
-  EXPECT_EQ(g_sub.result_json, nullptr);
+  EXPECT_EQ(sub_classic_doc()->cues, nullptr);
+  EXPECT_EQ(sub_classic_doc()->cue_cap, 0);
+  EXPECT_EQ(sub_classic_doc()->text, nullptr);
+  EXPECT_EQ(sub_classic_doc()->text_len, 0u);
+  EXPECT_EQ(sub_classic_doc()->result_json, nullptr);
 }
 
 }  // namespace
@@ -62,17 +65,17 @@ TEST(StateAtLoad, FormatZeroAndEmptyResult) {
 }
 
 TEST_F(State, ResetReleasesEverythingAndIsIdempotent) {
-  ASSERT_EQ(sub_cue_add(1, 2), 0);
-  ASSERT_EQ(sub_cue_add_line(0, "line"), 0);
-  sub_warn("w%d", 1);
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 1, 2), 0);
+  ASSERT_EQ(subtest::add_line(0, "line"), 0);
+  sub_warn(sub_classic_doc(), "w%d", 1);
   sub_alloc_fail_at(1, false);
-  sub_warn("null slot");  // a null warning slot is harmless to the reset
+  sub_warn(sub_classic_doc(), "null slot");  // a null warning slot is harmless to the reset
   sub_alloc_fail_at(0, false);
-  sub_set_error("bad %s", "thing");
-  g_sub.text = sub_strdup("text");
-  g_sub.text_len = 4;
-  g_sub.result_json = sub_strdup("{\"cues\":[]}");
-  g_sub.detected_format = 7;
+  sub_set_error(sub_classic_doc(), "bad %s", "thing");
+  sub_classic_doc()->text = sub_strdup("text");
+  sub_classic_doc()->text_len = 4;
+  sub_classic_doc()->result_json = sub_strdup("{\"cues\":[]}");
+  sub_classic_doc()->detected_format = 7;
   EXPECT_STREQ(sub_result_json(), "{\"cues\":[]}");
   EXPECT_STREQ(sub_last_error(), "bad thing");
 
@@ -81,7 +84,7 @@ TEST_F(State, ResetReleasesEverythingAndIsIdempotent) {
   EXPECT_EQ(sub_alloc_live(), live_);
   sub_clear();
   expect_reset_state();
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
   expect_reset_state();
   // Stale cue data is out of reach.
   EXPECT_EQ(sub_cue_start_ms(0), -1);
@@ -90,11 +93,11 @@ TEST_F(State, ResetReleasesEverythingAndIsIdempotent) {
 }
 
 TEST_F(State, AccessorsOutOfRange) {
-  ASSERT_EQ(sub_cue_add(100, 200), 0);
-  ASSERT_EQ(sub_cue_add_line(0, "first"), 0);
-  ASSERT_EQ(sub_cue_add_line(0, "second"), 0);
-  ASSERT_EQ(sub_cue_add(300, 400), 1);  // no lines
-  sub_warn("only");
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 100, 200), 0);
+  ASSERT_EQ(subtest::add_line(0, "first"), 0);
+  ASSERT_EQ(subtest::add_line(0, "second"), 0);
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 300, 400), 1);  // no lines
+  sub_warn(sub_classic_doc(), "only");
 
   for (const int32_t i : {-1, 2, 3, INT32_MIN, INT32_MAX}) {
     SCOPED_TRACE("cue " + std::to_string(i));
@@ -125,12 +128,12 @@ TEST_F(State, CuesKeepOrderTimesAndDefaultsWhileGrowing) {
   const int32_t times[][2] = {{5000, 1000}, {-5, -1}, {7, 7}, {INT32_MIN, INT32_MAX}};
   for (int32_t i = 0; i < 40; ++i) {
     const int32_t *t = times[i % 4];
-    ASSERT_EQ(sub_cue_add(t[0] + (i % 4 == 3 ? 0 : i), t[1]), i);
+    ASSERT_EQ(sub_cue_add(sub_classic_doc(), t[0] + (i % 4 == 3 ? 0 : i), t[1]), i);
     if (i == 15 || i == 16) {
-      EXPECT_EQ(g_sub.cue_cap, i == 15 ? 16 : 32);
+      EXPECT_EQ(sub_classic_doc()->cue_cap, i == 15 ? 16 : 32);
     }
   }
-  EXPECT_EQ(g_sub.cue_cap, 64);
+  EXPECT_EQ(sub_classic_doc()->cue_cap, 64);
   ASSERT_EQ(sub_cue_count(), 40);
   for (int32_t i = 0; i < 40; ++i) {
     SCOPED_TRACE("cue " + std::to_string(i));
@@ -146,66 +149,66 @@ TEST_F(State, CuesKeepOrderTimesAndDefaultsWhileGrowing) {
 }
 
 TEST_F(State, CueArrayThatCannotGrowReportsOom) {
-  sub_set_error("older");
+  sub_set_error(sub_classic_doc(), "older");
   sub_alloc_fail_at(1, false);
-  EXPECT_EQ(sub_cue_add(1, 2), -1);
+  EXPECT_EQ(sub_cue_add(sub_classic_doc(), 1, 2), -1);
   EXPECT_STREQ(sub_last_error(), "oom");
-  EXPECT_EQ(g_sub.cues, nullptr);
-  EXPECT_EQ(g_sub.cue_cap, 0);
+  EXPECT_EQ(sub_classic_doc()->cues, nullptr);
+  EXPECT_EQ(sub_classic_doc()->cue_cap, 0);
   EXPECT_EQ(sub_cue_count(), 0);
 
   sub_alloc_fail_at(0, false);
-  for (int32_t i = 0; i < 16; ++i) ASSERT_EQ(sub_cue_add(i, i + 1), i);
-  ASSERT_EQ(sub_cue_add_line(15, "kept"), 0);
-  SubCue *const before = g_sub.cues;
-  sub_set_error("x");
+  for (int32_t i = 0; i < 16; ++i) ASSERT_EQ(sub_cue_add(sub_classic_doc(), i, i + 1), i);
+  ASSERT_EQ(subtest::add_line(15, "kept"), 0);
+  SubCue *const before = sub_classic_doc()->cues;
+  sub_set_error(sub_classic_doc(), "x");
   sub_alloc_fail_at(1, false);
-  EXPECT_EQ(sub_cue_add(99, 100), -1);
+  EXPECT_EQ(sub_cue_add(sub_classic_doc(), 99, 100), -1);
   EXPECT_STREQ(sub_last_error(), "oom");
-  EXPECT_EQ(g_sub.cues, before);
-  EXPECT_EQ(g_sub.cue_cap, 16);
+  EXPECT_EQ(sub_classic_doc()->cues, before);
+  EXPECT_EQ(sub_classic_doc()->cue_cap, 16);
   EXPECT_EQ(sub_cue_count(), 16);
   EXPECT_STREQ(sub_cue_line(15, 0), "kept");
 
   sub_alloc_fail_at(0, false);
-  EXPECT_EQ(sub_cue_add(99, 100), 16);  // the next attempt may succeed
-  EXPECT_EQ(g_sub.cue_cap, 32);
+  EXPECT_EQ(sub_cue_add(sub_classic_doc(), 99, 100), 16);  // the next attempt may succeed
+  EXPECT_EQ(sub_classic_doc()->cue_cap, 32);
 }
 
 TEST_F(State, AddLine) {
-  ASSERT_EQ(sub_cue_add(0, 10), 0);
-  EXPECT_EQ(sub_cue_add_line(0, nullptr), 0);  // counted as ""
-  EXPECT_EQ(sub_cue_add_line(-1, "x"), -1);
-  EXPECT_EQ(sub_cue_add_line(1, "x"), -1);
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 0, 10), 0);
+  EXPECT_EQ(subtest::add_line(0, nullptr), 0);  // counted as ""
+  EXPECT_EQ(subtest::add_line(-1, "x"), -1);
+  EXPECT_EQ(subtest::add_line(1, "x"), -1);
   char buf[] = "copied";
-  EXPECT_EQ(sub_cue_add_line(0, buf), 0);
+  EXPECT_EQ(subtest::add_line(0, buf), 0);
   buf[0] = 'X';
   ASSERT_EQ(sub_cue_line_count(0), 2);
   EXPECT_STREQ(sub_cue_line(0, 0), "");
   EXPECT_STREQ(sub_cue_line(0, 1), "copied");
 
-  for (int i = 2; i < 4; ++i) ASSERT_EQ(sub_cue_add_line(0, "l"), 0);
-  EXPECT_EQ(g_sub.cues[0].lines.cap, 4);
+  for (int i = 2; i < 4; ++i) ASSERT_EQ(subtest::add_line(0, "l"), 0);
+  EXPECT_EQ(sub_classic_doc()->cues[0].lines.cap, 4);
   // Lines live in a pool released with the store: once it cannot grow, a line
   // is refused and the cue keeps what it had.
   sub_clear();
-  ASSERT_EQ(sub_cue_add(0, 10), 0);
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 0, 10), 0);
   sub_alloc_fail_at(1, true);
-  EXPECT_EQ(sub_cue_add_line(0, "refused"), -1);
+  EXPECT_EQ(subtest::add_line(0, "refused"), -1);
   sub_alloc_fail_at(0, false);
   EXPECT_EQ(sub_cue_line_count(0), 0);
   EXPECT_STREQ(sub_last_error(), "");  // no error text for a line
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(sub_cue_add_line(0, "l"), 0);
-  EXPECT_EQ(g_sub.cues[0].lines.cap, 4);
-  EXPECT_EQ(sub_cue_add_line(0, "fifth"), 0);
-  EXPECT_EQ(g_sub.cues[0].lines.cap, 8);
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(subtest::add_line(0, "l"), 0);
+  EXPECT_EQ(sub_classic_doc()->cues[0].lines.cap, 4);
+  EXPECT_EQ(subtest::add_line(0, "fifth"), 0);
+  EXPECT_EQ(sub_classic_doc()->cues[0].lines.cap, 8);
   EXPECT_STREQ(sub_cue_line(0, 4), "fifth");
 }
 
 TEST_F(State, WarningsKeepTheFirst64InOrder) {
-  for (int i = 0; i < 64; ++i) sub_warn("warning %d", i);
+  for (int i = 0; i < 64; ++i) sub_warn(sub_classic_doc(), "warning %d", i);
   sub_alloc_fail_at(0, false);  // restart the attempt count
-  for (int i = 64; i < 70; ++i) sub_warn("warning %d", i);
+  for (int i = 64; i < 70; ++i) sub_warn(sub_classic_doc(), "warning %d", i);
   EXPECT_EQ(sub_alloc_attempts(), 0u) << "a dropped warning allocated";
   ASSERT_EQ(sub_warning_count(), 64);
   for (int i = 0; i < 64; ++i) EXPECT_EQ(sub_warning(i), "warning " + std::to_string(i));
@@ -213,11 +216,11 @@ TEST_F(State, WarningsKeepTheFirst64InOrder) {
 }
 
 TEST_F(State, WarningWhoseCopyFailsIsANullSlot) {
-  sub_warn("first");
+  sub_warn(sub_classic_doc(), "first");
   sub_alloc_fail_at(1, false);
-  sub_warn("lost");
+  sub_warn(sub_classic_doc(), "lost");
   sub_alloc_fail_at(0, false);
-  sub_warn("third");
+  sub_warn(sub_classic_doc(), "third");
   ASSERT_EQ(sub_warning_count(), 3);
   EXPECT_STREQ(sub_warning(0), "first");
   EXPECT_EQ(sub_warning(1), nullptr);
@@ -235,67 +238,67 @@ TEST_F(State, LongMessagesAreTruncated) {
     std::string text;
     for (size_t i = 0; i < row.len; ++i) text += static_cast<char>('a' + i % 26);
     sub_clear();
-    sub_warn("%s", text.c_str());
-    sub_set_error("%s", text.c_str());
+    sub_warn(sub_classic_doc(), "%s", text.c_str());
+    sub_set_error(sub_classic_doc(), "%s", text.c_str());
     ASSERT_NE(sub_warning(0), nullptr);
     EXPECT_EQ(sub_warning(0), text.substr(0, row.warning_kept));
     EXPECT_EQ(sub_last_error(), text.substr(0, row.error_kept));
   }
   // A truncation may cut a multi-byte character.
   sub_clear();
-  sub_warn("%s\xC3\xA9", std::string(254, 'x').c_str());
+  sub_warn(sub_classic_doc(), "%s\xC3\xA9", std::string(254, 'x').c_str());
   EXPECT_EQ(sub_warning(0), std::string(254, 'x') + "\xC3");
   // The newest error replaces the older one completely.
-  sub_set_error("a much longer first message");
-  sub_set_error("%s: %d", "second", 2);
+  sub_set_error(sub_classic_doc(), "a much longer first message");
+  sub_set_error(sub_classic_doc(), "%s: %d", "second", 2);
   EXPECT_STREQ(sub_last_error(), "second: 2");
 }
 
 TEST_F(State, EmptyingTheCueStoreTouchesNothingElse) {
-  sub_warn("warned");
-  sub_set_error("failed");
-  g_sub.text = sub_strdup("abc");
-  g_sub.text_len = 3;
-  g_sub.result_json = sub_strdup("{}");
-  g_sub.detected_format = 3;
+  sub_warn(sub_classic_doc(), "warned");
+  sub_set_error(sub_classic_doc(), "failed");
+  sub_classic_doc()->text = sub_strdup("abc");
+  sub_classic_doc()->text_len = 3;
+  sub_classic_doc()->result_json = sub_strdup("{}");
+  sub_classic_doc()->detected_format = 3;
   const int64_t live = sub_alloc_live();
   for (int32_t i = 0; i < 20; ++i) {
-    ASSERT_EQ(sub_cue_add(i, i), i);
-    ASSERT_EQ(sub_cue_add_line(i, "x"), 0);
+    ASSERT_EQ(sub_cue_add(sub_classic_doc(), i, i), i);
+    ASSERT_EQ(subtest::add_line(i, "x"), 0);
   }
-  sub_cues_clear();
+  sub_cues_clear(sub_classic_doc());
   EXPECT_EQ(sub_alloc_live(), live);
-  EXPECT_EQ(g_sub.cues, nullptr);
-  EXPECT_EQ(g_sub.cue_cap, 0);
+  EXPECT_EQ(sub_classic_doc()->cues, nullptr);
+  EXPECT_EQ(sub_classic_doc()->cue_cap, 0);
   EXPECT_EQ(sub_cue_count(), 0);
   EXPECT_STREQ(sub_warning(0), "warned");
   EXPECT_STREQ(sub_last_error(), "failed");
-  EXPECT_STREQ(g_sub.text, "abc");
-  EXPECT_EQ(g_sub.text_len, 3u);
+  EXPECT_STREQ(sub_classic_doc()->text, "abc");
+  EXPECT_EQ(sub_classic_doc()->text_len, 3u);
   EXPECT_EQ(sub_detected_format(), 3);
-  EXPECT_EQ(sub_cue_add(5, 6), 0);  // the store starts over
+  EXPECT_EQ(sub_cue_add(sub_classic_doc(), 5, 6), 0);  // the store starts over
 }
 
 TEST_F(State, DroppingTheLastCueReusesItsSlot) {
-  ASSERT_EQ(sub_cue_add(0, 1), 0);
-  ASSERT_EQ(sub_cue_add_line(0, "keep"), 0);
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 0, 1), 0);
+  ASSERT_EQ(subtest::add_line(0, "keep"), 0);
   const int64_t live = sub_alloc_live();
-  ASSERT_EQ(sub_cue_add(2, 3), 1);
-  ASSERT_EQ(sub_cue_add_line(1, "drop"), 0);
-  g_sub.cues[1].is_danmu = 1;
-  g_sub.cues[1].danmu_color = 0xFF00FF;
-  g_sub.cues[1].danmu_fontsize = 18.0f;
-  sub_cue_drop_last();
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 2, 3), 1);
+  ASSERT_EQ(subtest::add_line(1, "drop"), 0);
+  sub_classic_doc()->cues[1].is_danmu = 1;
+  sub_classic_doc()->cues[1].danmu_color = 0xFF00FF;
+  sub_classic_doc()->cues[1].danmu_fontsize = 18.0f;
+  sub_cue_drop_last(sub_classic_doc());
   EXPECT_EQ(sub_cue_count(), 1);
   EXPECT_EQ(sub_alloc_live(), live);
   EXPECT_STREQ(sub_cue_line(0, 0), "keep");
-  ASSERT_EQ(sub_cue_add(4, 5), 1);  // a fresh record in the old slot
+  ASSERT_EQ(sub_cue_add(sub_classic_doc(), 4, 5), 1);  // a fresh record in the old slot
   EXPECT_EQ(sub_cue_line_count(1), 0);
   EXPECT_EQ(sub_cue_is_danmu(1), 0);
   EXPECT_EQ(sub_cue_danmu_color(1), 0u);
   EXPECT_EQ(sub_cue_danmu_fontsize(1), 25.0f);
   sub_clear();
-  sub_cue_drop_last();  // nothing to drop
+  sub_cue_drop_last(sub_classic_doc());  // nothing to drop
   EXPECT_EQ(sub_cue_count(), 0);
 }
 
@@ -303,13 +306,13 @@ TEST_F(State, EveryAllocationFailureLeavesAConsistentStore) {
   const uint64_t total = subtest::for_each_allocation_failure(
       [] {
         for (int32_t i = 0; i < 20; ++i) {
-          const int32_t at = sub_cue_add(i * 10, i * 10 + 5);
+          const int32_t at = sub_cue_add(sub_classic_doc(), i * 10, i * 10 + 5);
           if (at < 0) continue;
-          sub_cue_add_line(at, "one");
-          sub_cue_add_line(at, "two");
+          subtest::add_line(at, "one");
+          subtest::add_line(at, "two");
         }
-        sub_warn("w1");
-        sub_warn("w2");
+        sub_warn(sub_classic_doc(), "w1");
+        sub_warn(sub_classic_doc(), "w2");
       },
       [](uint64_t n) {
         SCOPED_TRACE("allocation " + std::to_string(n));

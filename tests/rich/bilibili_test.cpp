@@ -155,8 +155,8 @@ TEST(BilibiliParser, Table) {
 // The parser itself reads up to the first NUL, whatever length it is given.
 TEST(BilibiliParser, LengthIgnored) {
   const std::string doc = d("1", "a") + '\0' + d("2", "b");
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_bilibili(doc.c_str(), doc.size()), 0);
+  sub_doc_reset(sub_classic_doc());
+  EXPECT_EQ(sub_parse_bilibili(sub_classic_doc(), doc.c_str(), doc.size()), 0);
   EXPECT_EQ(sub_cue_count(), 1);
   EXPECT_EQ(sub_detected_format(), 9);
   sub_clear();

@@ -195,8 +195,8 @@ void expect_result(const Row &row, int rc) {
 TEST(SamiParser, DirectFormatEightAndDetection) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    sub_state_reset();
-    expect_result(row, sub_parse_sami(row.input.c_str(), row.input.size()));
+    sub_doc_reset(sub_classic_doc());
+    expect_result(row, sub_parse_sami(sub_classic_doc(), row.input.c_str(), row.input.size()));
     expect_result(row, sub_parse(row.input.data(), row.input.size(), 8, nullptr));
     EXPECT_TRUE(subtest::json_fits(row.error ? 5 : 0, SUB_FMT_SAMI));
     if (!row.error) {

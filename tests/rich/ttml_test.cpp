@@ -257,8 +257,8 @@ TEST(TtmlParser, DirectFormatFiveAndDetection) {
   int detected = 0;
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    sub_state_reset();
-    expect_row(row, sub_parse_ttml(row.doc.c_str(), row.doc.size()));
+    sub_doc_reset(sub_classic_doc());
+    expect_row(row, sub_parse_ttml(sub_classic_doc(), row.doc.c_str(), row.doc.size()));
     expect_row(row, sub_parse(row.doc.data(), row.doc.size(), 5, nullptr));
     if (sub_detect_format(row.doc.data(), row.doc.size(), nullptr) == 5) {
       ++detected;
@@ -298,15 +298,15 @@ TEST(TtmlParser, OffsetTimes) {
         *o.warning ? std::vector<std::string>{o.warning} : std::vector<std::string>{};
     // As a duration from 0.
     std::string doc = p("begin=\"0s\" dur=\""s + o.expr + '"');
-    sub_state_reset();
-    sub_parse_ttml(doc.c_str(), doc.size());
+    sub_doc_reset(sub_classic_doc());
+    sub_parse_ttml(sub_classic_doc(), doc.c_str(), doc.size());
     EXPECT_TRUE(subtest::cues_are(o.ms > 0 ? std::vector<CueView>{{0, o.ms, {"x"}}}
                                            : std::vector<CueView>{}));
     EXPECT_EQ(subtest::current_warnings(), warned);
     // As a begin (an unreadable one is 0).
     doc = p("begin=\""s + o.expr + "\" end=\"596h\"");
-    sub_state_reset();
-    sub_parse_ttml(doc.c_str(), doc.size());
+    sub_doc_reset(sub_classic_doc());
+    sub_parse_ttml(sub_classic_doc(), doc.c_str(), doc.size());
     const int32_t start = std::max(o.ms, 0);
     EXPECT_TRUE(subtest::cues_are(start < far_end ? std::vector<CueView>{{start, far_end, {"x"}}}
                                                   : std::vector<CueView>{}));
@@ -319,9 +319,9 @@ TEST(TtmlParser, OffsetTimes) {
 // of the parse state in between.
 TEST(TtmlParser, WarningsAgainInEveryParse) {
   const std::string doc = ticks + frames + ticks + frames;
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_ttml(doc.c_str(), doc.size()), 0);
-  EXPECT_EQ(sub_parse_ttml(doc.c_str(), doc.size()), 0);
+  sub_doc_reset(sub_classic_doc());
+  EXPECT_EQ(sub_parse_ttml(sub_classic_doc(), doc.c_str(), doc.size()), 0);
+  EXPECT_EQ(sub_parse_ttml(sub_classic_doc(), doc.c_str(), doc.size()), 0);
   EXPECT_EQ(sub_cue_count(), 8);
   EXPECT_EQ(subtest::current_warnings(),
             (std::vector<std::string>{warn_tick, warn_frame, warn_tick, warn_frame}));

@@ -126,10 +126,10 @@ const Row rows[] = {
 TEST(YtxmlParser, Table) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    sub_state_reset();
-    EXPECT_TRUE(subtest::parse_left(sub_parse_ytxml(row.doc.c_str(), row.doc.size()), row.rc,
-                                    row.rc == 0 ? "" : "no YouTube XML cues", SUB_FMT_YTXML,
-                                    row.cues));
+    sub_doc_reset(sub_classic_doc());
+    EXPECT_TRUE(subtest::parse_left(
+        sub_parse_ytxml(sub_classic_doc(), row.doc.c_str(), row.doc.size()), row.rc,
+        row.rc == 0 ? "" : "no YouTube XML cues", SUB_FMT_YTXML, row.cues));
     for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 0);
     // The same through sub_parse; a failure goes on to the Bilibili parser.
     EXPECT_TRUE(subtest::parse_left(sub_parse(row.doc.data(), row.doc.size(), 6, nullptr), row.rc,
@@ -192,8 +192,8 @@ TEST(YtxmlParser, UnclosedElementsAreLinear) {
   std::string doc;
   while (doc.size() < (4u << 20)) doc += "<text start=\"1\" dur=\"1\">x";
   const double seconds = subtest::seconds_to_run([&] {
-    sub_state_reset();
-    EXPECT_EQ(sub_parse_ytxml(doc.c_str(), doc.size()), 5);
+    sub_doc_reset(sub_classic_doc());
+    EXPECT_EQ(sub_parse_ytxml(sub_classic_doc(), doc.c_str(), doc.size()), 5);
     EXPECT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 5);
   });
   EXPECT_LT(seconds, 3.0);

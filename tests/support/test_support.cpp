@@ -155,9 +155,10 @@ testing::AssertionResult json_fits(int rc, int32_t format) {
 }
 
 int decode_and_parse(SubParserFn parser, const std::string &input) {
-  sub_state_reset();
-  if (sub_decode_to_utf8(input.data(), input.size(), nullptr) != 0) return -1;
-  return parser(g_sub.text, g_sub.text_len);
+  SubDoc *doc = sub_classic_doc();
+  sub_doc_reset(doc);
+  if (sub_decode_to_utf8(doc, input.data(), input.size(), nullptr) != 0) return -1;
+  return parser(doc, doc->text, doc->text_len);
 }
 
 testing::AssertionResult direct_and_through(SubParserFn parser, int32_t format,

@@ -4,16 +4,41 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "sub_internal.h"
+#include "fault_alloc.h"
+#include "sub_engine.h"
+#include "sub_parser.h"
+#include "sub_parsers_rich/xml_scan.h"
+#include "sub_parsers_text/block_walk.h"
+#include "sub_util/decode.h"
+#include "sub_util/json.h"
 
 namespace subtest {
+
+// Appends a copy of the NUL-terminated `line` ("" for null) to cue `cue` of
+// the classic document; 0, or -1 as sub_cue_add_line answers.
+inline int add_line(int32_t cue, const char *line) {
+  return sub_cue_add_line(sub_classic_doc(), cue, line, line ? std::strlen(line) : 0);
+}
+
+// A copy of the format table whose parsers a test may replace; parse() runs
+// a classic parse (into the classic document) with it.
+struct FormatTable {
+  SubFormatDesc formats[SUB_FMT_COUNT];
+  FormatTable() { std::copy(std::begin(sub_formats), std::end(sub_formats), formats); }
+  int32_t parse(const std::string &data, int32_t format, const char *encoding = nullptr) const {
+    return sub_classic_parse(formats, data.data(), data.size(), format, encoding);
+  }
+};
 
 // The bytes of a test input as a std::string (may hold NULs).
 inline std::string bytes(std::string_view s) { return std::string(s); }

@@ -207,8 +207,8 @@ TEST(AssParser, DirectAndThroughFormatTwo) {
     EXPECT_TRUE(subtest::direct_and_through(sub_parse_ass, SUB_FMT_ASS, row.input, row.rc,
                                             row.error, row.cues));
   }
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_ass("", 0), 5);
+  sub_doc_reset(sub_classic_doc());
+  EXPECT_EQ(sub_parse_ass(sub_classic_doc(), "", 0), 5);
   EXPECT_STREQ(sub_last_error(), "ASS: no [Events] section");
   sub_clear();
 }

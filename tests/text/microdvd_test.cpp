@@ -135,8 +135,8 @@ TEST(MicroDvdParser, DirectAndThroughFormatThree) {
                                     SUB_FMT_MICRODVD, row.cues));
     EXPECT_TRUE(subtest::json_fits(row.rc, SUB_FMT_MICRODVD));
   }
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_microdvd("", 0), 5);
+  sub_doc_reset(sub_classic_doc());
+  EXPECT_EQ(sub_parse_microdvd(sub_classic_doc(), "", 0), 5);
   EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
   sub_clear();
 }
@@ -226,10 +226,12 @@ TEST(MicroDvdParser, BraceSearchIsLinear) {
 // The one scratch buffer: without it the parser returns 4 and no message.
 TEST(MicroDvdParser, AllocationFailures) {
   const std::string nothing = "no cues\n";
-  sub_state_reset();
-  ASSERT_EQ(sub_decode_to_utf8(nothing.data(), nothing.size(), nullptr), 0);
+  sub_doc_reset(sub_classic_doc());
+  ASSERT_EQ(sub_decode_to_utf8(sub_classic_doc(), nothing.data(), nothing.size(), nullptr), 0);
   sub_alloc_fail_at(1, false);
-  EXPECT_EQ(sub_parse_microdvd(g_sub.text, g_sub.text_len), 4);
+  EXPECT_EQ(
+      sub_parse_microdvd(sub_classic_doc(), sub_classic_doc()->text, sub_classic_doc()->text_len),
+      4);
   sub_alloc_fail_at(0, false);
   EXPECT_STREQ(sub_last_error(), "");
   EXPECT_EQ(sub_cue_count(), 0);

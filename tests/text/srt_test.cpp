@@ -235,8 +235,8 @@ TEST(SrtParser, DirectAndThroughFormatZero) {
       EXPECT_STREQ(sub_result_json(), row.json);
     }
   }
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_srt("", 0), 5);
+  sub_doc_reset(sub_classic_doc());
+  EXPECT_EQ(sub_parse_srt(sub_classic_doc(), "", 0), 5);
   EXPECT_STREQ(sub_last_error(), "no SRT cues");
   sub_clear();
 }
@@ -281,8 +281,8 @@ TEST(SrtParser, AllocationFailures) {
       "1\n00:00:01,000 --> 00:00:02,000\nA\nB\n\n2\n00:00:03,000 --> 00:00:04,000\nC\n";
   subtest::parse_under_allocation_failures(
       [&] {
-        sub_state_reset();
-        return sub_parse_srt(text.c_str(), text.size());
+        sub_doc_reset(sub_classic_doc());
+        return sub_parse_srt(sub_classic_doc(), text.c_str(), text.size());
       },
       {0, 5}, SUB_FMT_SRT,
       [](int rc) {

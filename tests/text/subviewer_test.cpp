@@ -150,8 +150,8 @@ TEST(SubViewerParser, DirectAndThroughFormatFour) {
     EXPECT_TRUE(subtest::direct_and_through(sub_parse_subviewer, SUB_FMT_SUBVIEWER, row.input,
                                             row.rc, row.error, row.cues));
   }
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_subviewer("", 0), 5);
+  sub_doc_reset(sub_classic_doc());
+  EXPECT_EQ(sub_parse_subviewer(sub_classic_doc(), "", 0), 5);
   EXPECT_STREQ(sub_last_error(), "SubViewer: missing [INFORMATION]");
   sub_clear();
 }
@@ -212,10 +212,13 @@ TEST(SubViewerParser, AllocationFailures) {
   };
   for (const ScratchRow &row : scratch_rows) {
     SCOPED_TRACE(row.input);
-    sub_state_reset();
-    ASSERT_EQ(sub_decode_to_utf8(row.input.data(), row.input.size(), nullptr), 0);
+    sub_doc_reset(sub_classic_doc());
+    ASSERT_EQ(sub_decode_to_utf8(sub_classic_doc(), row.input.data(), row.input.size(), nullptr),
+              0);
     sub_alloc_fail_at(1, true);
-    EXPECT_EQ(sub_parse_subviewer(g_sub.text, g_sub.text_len), row.rc);
+    EXPECT_EQ(sub_parse_subviewer(sub_classic_doc(), sub_classic_doc()->text,
+                                  sub_classic_doc()->text_len),
+              row.rc);
     sub_alloc_fail_at(0, false);
     EXPECT_STREQ(sub_last_error(), row.error);
     EXPECT_EQ(sub_cue_count(), 0);

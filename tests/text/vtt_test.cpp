@@ -138,8 +138,8 @@ TEST(VttParser, DirectAndThroughFormatOne) {
       EXPECT_STREQ(sub_result_json(), row.json);
     }
   }
-  sub_state_reset();
-  EXPECT_EQ(sub_parse_vtt("", 0), 5);
+  sub_doc_reset(sub_classic_doc());
+  EXPECT_EQ(sub_parse_vtt(sub_classic_doc(), "", 0), 5);
   EXPECT_STREQ(sub_last_error(), "no VTT cues");
   sub_clear();
 }
@@ -189,8 +189,8 @@ TEST(VttParser, AllocationFailures) {
       "WEBVTT\n\n1\n00:01.000 --> 00:02.000\nA\nB\n\nNOTE x\n\n00:03.000 --> 00:04.000\nC\n";
   subtest::parse_under_allocation_failures(
       [&] {
-        sub_state_reset();
-        return sub_parse_vtt(text.c_str(), text.size());
+        sub_doc_reset(sub_classic_doc());
+        return sub_parse_vtt(sub_classic_doc(), text.c_str(), text.size());
       },
       {0, 5}, SUB_FMT_VTT,
       [](int rc) {

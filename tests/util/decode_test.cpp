@@ -28,7 +28,7 @@ std::string b(const char *s, size_t n) { return std::string(s, n); }
 // What one decoder call left behind.
 struct Decoded {
   int rc = -1;
-  std::optional<std::string> text;  // g_sub.text (nullopt when null)
+  std::optional<std::string> text;  // sub_classic_doc()->text (nullopt when null)
   std::string error;
   std::vector<std::string> warnings;  // "<null>" for a slot whose copy failed
 };
@@ -36,9 +36,10 @@ struct Decoded {
 Decoded read_state(int rc) {
   Decoded d;
   d.rc = rc;
-  if (g_sub.text) {
-    EXPECT_EQ(g_sub.text[g_sub.text_len], '\0') << "text not NUL-terminated";
-    d.text = std::string(g_sub.text, g_sub.text_len);
+  if (sub_classic_doc()->text) {
+    EXPECT_EQ(sub_classic_doc()->text[sub_classic_doc()->text_len], '\0')
+        << "text not NUL-terminated";
+    d.text = std::string(sub_classic_doc()->text, sub_classic_doc()->text_len);
   }
   d.error = sub_last_error();
   d.warnings = subtest::current_warnings();
@@ -46,8 +47,8 @@ Decoded read_state(int rc) {
 }
 
 Decoded decode(const std::string &data, const char *encoding) {
-  sub_state_reset();
-  return read_state(sub_decode_to_utf8(data.data(), data.size(), encoding));
+  sub_doc_reset(sub_classic_doc());
+  return read_state(sub_decode_to_utf8(sub_classic_doc(), data.data(), data.size(), encoding));
 }
 
 struct Row {
@@ -69,7 +70,7 @@ void run_rows(const std::vector<Row> &rows) {
     EXPECT_EQ(d.error, row.error);
     EXPECT_EQ(d.warnings, row.warnings);
   }
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
 }
 
 const std::string kE9ab = "\xE9\x61\x62";          // one invalid sequence
@@ -201,9 +202,9 @@ TEST(Decode, RawCopyWhenBothConversionsFail) {
   // CP1252 stops at 0x81 (its buffer is the first allocation, the ISO-8859-1
   // buffer the second); failing the second leaves only the raw copy.
   const std::string input = "\x81" + repeat(kE9ab, 8);
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
   sub_alloc_fail_at(2, false);
-  const int rc = sub_decode_to_utf8(input.data(), input.size(), nullptr);
+  const int rc = sub_decode_to_utf8(sub_classic_doc(), input.data(), input.size(), nullptr);
   sub_alloc_fail_at(0, false);
   const Decoded d = read_state(rc);
   EXPECT_EQ(d.rc, 0);
@@ -211,14 +212,14 @@ TEST(Decode, RawCopyWhenBothConversionsFail) {
   EXPECT_EQ(d.warnings, std::vector<std::string>{kRawWarning});
 
   // Nothing can be allocated: the warning is still raised (its copy fails).
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
   sub_alloc_fail_at(1, true);
-  const int rc2 = sub_decode_to_utf8(input.data(), input.size(), nullptr);
+  const int rc2 = sub_decode_to_utf8(sub_classic_doc(), input.data(), input.size(), nullptr);
   sub_alloc_fail_at(0, false);
   EXPECT_EQ(rc2, 4);
-  EXPECT_EQ(g_sub.text, nullptr);
+  EXPECT_EQ(sub_classic_doc()->text, nullptr);
   EXPECT_EQ(sub_warning_count(), 1);
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
 }
 
 TEST(Decode, OutputAllocationFailureOnMarkAndNamedPathsIsOutOfMemory) {
@@ -233,25 +234,25 @@ TEST(Decode, OutputAllocationFailureOnMarkAndNamedPathsIsOutOfMemory) {
   };
   for (const auto &[input, encoding] : cases) {
     SCOPED_TRACE(encoding ? encoding : "mark");
-    sub_state_reset();
+    sub_doc_reset(sub_classic_doc());
     sub_alloc_fail_at(1, true);
-    const int rc = sub_decode_to_utf8(input.data(), input.size(), encoding);
+    const int rc = sub_decode_to_utf8(sub_classic_doc(), input.data(), input.size(), encoding);
     sub_alloc_fail_at(0, false);
     EXPECT_EQ(rc, 4);
-    EXPECT_EQ(g_sub.text, nullptr);
+    EXPECT_EQ(sub_classic_doc()->text, nullptr);
     EXPECT_STREQ(sub_last_error(), "");
   }
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
 }
 
 TEST(Decode, ReplacesTheTextHeldBefore) {
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
   const int64_t live = sub_alloc_live();
-  ASSERT_EQ(sub_decode_to_utf8("first", 5, nullptr), 0);
-  ASSERT_EQ(sub_decode_to_utf8("\x83\x65", 2, "sjis"), 0);
-  EXPECT_EQ(std::string(g_sub.text, g_sub.text_len), "\xE3\x83\x86");
+  ASSERT_EQ(sub_decode_to_utf8(sub_classic_doc(), "first", 5, nullptr), 0);
+  ASSERT_EQ(sub_decode_to_utf8(sub_classic_doc(), "\x83\x65", 2, "sjis"), 0);
+  EXPECT_EQ(std::string(sub_classic_doc()->text, sub_classic_doc()->text_len), "\xE3\x83\x86");
   EXPECT_EQ(sub_alloc_live(), live + 1);
-  sub_state_reset();
+  sub_doc_reset(sub_classic_doc());
   EXPECT_EQ(sub_alloc_live(), live);
 }
 
@@ -262,21 +263,21 @@ TEST(Decode, ReplacesTheTextHeldBefore) {
 int g_parser_runs = 0;
 std::string g_parser_text;  // what the parser was given
 
-int stub_parser(const char *text, size_t len) {
+int stub_parser(SubDoc *doc, const char *text, size_t len) {
   ++g_parser_runs;
   g_parser_text.assign(text, len);
-  g_sub.detected_format = SUB_FMT_SRT;
+  doc->detected_format = SUB_FMT_SRT;
   return 0;
 }
 
 class DecodeThroughParse : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = sub_test_swap_parser(SUB_FMT_SRT, stub_parser); }
-  void TearDown() override {
-    sub_test_swap_parser(SUB_FMT_SRT, saved_);
-    sub_clear();
+  void SetUp() override { table_.formats[SUB_FMT_SRT].parse = stub_parser; }
+  void TearDown() override { sub_clear(); }
+  int32_t parse(const std::string &data, const char *encoding) const {
+    return table_.parse(data, SUB_FMT_SRT, encoding);
   }
-  SubParserFn saved_ = nullptr;
+  subtest::FormatTable table_;
 };
 
 // clang-format off
@@ -295,7 +296,7 @@ TEST_F(DecodeThroughParse, DecoderCodesEndTheParse) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
     g_parser_runs = 0;
-    Decoded d = read_state(sub_parse(row.input.data(), row.input.size(), SUB_FMT_SRT, row.encoding));
+    Decoded d = read_state(parse(row.input, row.encoding));
     if (g_parser_runs) d.text = g_parser_text;  // the library drops the text after a parse
     EXPECT_EQ(d.rc, row.rc);
     EXPECT_EQ(d.text, row.text);
@@ -338,7 +339,7 @@ TEST_F(DecodeThroughParse, AllocationFailures) {
     int rc = -1;
     const auto run = [&] {
       g_parser_runs = 0;
-      rc = sub_parse(row.input.data(), row.input.size(), SUB_FMT_SRT, row.encoding);
+      rc = parse(row.input, row.encoding);
     };
     const auto check = [&](uint64_t n) {
       SCOPED_TRACE("allocation " + std::to_string(n) + " failed");

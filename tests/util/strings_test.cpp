@@ -1,5 +1,5 @@
-// String copies, trimming, ASCII case-insensitive comparisons, the owned
-// string list and the line splitter.
+// String copies, trimming, ASCII case-insensitive comparisons and the line
+// reader.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,16 +12,13 @@ using namespace std::string_literals;
 
 namespace {
 
-// Checks a line array against the expected lines, NULs inside lines included.
-void expect_lines(char **lines, int32_t count, const std::vector<std::string> &want) {
-  ASSERT_NE(lines, nullptr);
-  ASSERT_EQ(count, static_cast<int32_t>(want.size()));
-  for (size_t i = 0; i < want.size(); ++i) {
-    SCOPED_TRACE("line " + std::to_string(i));
-    ASSERT_NE(lines[i], nullptr);
-    EXPECT_EQ(std::string(lines[i], want[i].size()), want[i]);
-    EXPECT_EQ(lines[i][want[i].size()], '\0');
-  }
+// Every line the reader gives for `len` bytes of `text`.
+std::vector<std::string> read_lines(const char *text, size_t len) {
+  std::vector<std::string> lines;
+  SubLineReader reader = sub_line_reader(text, len);
+  std::string_view line;
+  while (sub_line_next(&reader, &line)) lines.emplace_back(line);
+  return lines;
 }
 
 // "L0\nL1\n...": `breaks` breaks, so breaks + 1 lines, the last one empty.
@@ -29,8 +26,10 @@ std::string numbered_lines(int breaks, const char *brk, std::vector<std::string>
   std::string text;
   want->clear();
   for (int i = 0; i < breaks; ++i) {
-    want->push_back("L" + std::to_string(i));
-    text += want->back() + brk;
+    std::string line = "L";
+    line += std::to_string(i);
+    text.append(line).append(brk);
+    want->push_back(std::move(line));
   }
   want->push_back("");
   return text;
@@ -89,12 +88,8 @@ TEST(Trim, RemovesOnlyTabLfCrSpaceAtBothEnds) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.in));
-    std::vector<char> buf(row.in.begin(), row.in.end());
-    buf.push_back('\0');
-    sub_trim_inplace(buf.data());
-    EXPECT_EQ(std::string(buf.data()), row.want);
+    EXPECT_EQ(sub_sv_trim(row.in), row.want);
   }
-  sub_trim_inplace(nullptr);  // ignored
 }
 
 TEST(Compare, FoldAsciiLettersOnly) {
@@ -143,7 +138,6 @@ TEST(Compare, CaseInsensitiveSearch) {
   const Row rows[] = {
       {"SYNC start", "sync", 0},
       {"abc", "", 0},
-      {"abc", nullptr, 0},
       {"", "a", -1},
       {"ab", "abc", -1},
       {"xxABcab", "abc", 2},
@@ -155,76 +149,19 @@ TEST(Compare, CaseInsensitiveSearch) {
       {"ab\xC3\x89", "\xC3\xA9", -1},
   };
   for (const Row &row : rows) {
-    SCOPED_TRACE(std::string(row.hay) + " / " + (row.needle ? row.needle : "null"));
-    const char *got = sub_str_casestr(row.hay, row.needle);
+    SCOPED_TRACE(std::string(row.hay) + " / " + row.needle);
+    const size_t got = sub_sv_ifind(row.hay, row.needle);
     if (row.want < 0) {
-      EXPECT_EQ(got, nullptr);
+      EXPECT_EQ(got, std::string_view::npos);
     } else {
-      EXPECT_EQ(got, row.hay + row.want);
+      EXPECT_EQ(got, static_cast<size_t>(row.want));
     }
   }
-  EXPECT_EQ(sub_str_casestr(nullptr, "a"), nullptr);
-  EXPECT_EQ(sub_str_casestr(nullptr, nullptr), nullptr);
 }
 
-TEST(StrList, GrowsFrom4AndCopiesStrings) {
-  SubStrList list{};
-  char source[] = "one";
-  ASSERT_EQ(sub_strlist_push(&list, source), 0);
-  source[0] = 'X';  // the list holds its own copy
-  ASSERT_EQ(sub_strlist_push(&list, nullptr), 0);
-  ASSERT_EQ(sub_strlist_push_n(&list, "abcdef", 2), 0);
-  ASSERT_EQ(sub_strlist_push_n(&list, "a\0b", 3), 0);
-  EXPECT_EQ(list.cap, 4);
-  ASSERT_EQ(sub_strlist_push(&list, "five"), 0);
-  EXPECT_EQ(list.cap, 8);
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(sub_strlist_push(&list, "more"), 0);
-  EXPECT_EQ(list.cap, 16);
-  ASSERT_EQ(list.count, 9);
-  EXPECT_STREQ(list.items[0], "one");
-  EXPECT_STREQ(list.items[1], "");
-  EXPECT_STREQ(list.items[2], "ab");
-  EXPECT_EQ(std::memcmp(list.items[3], "a\0b\0", 4), 0);
-  EXPECT_STREQ(list.items[4], "five");
-
-  sub_strlist_free(&list);
-  EXPECT_EQ(list.items, nullptr);
-  EXPECT_EQ(list.count, 0);
-  EXPECT_EQ(list.cap, 0);
-  ASSERT_EQ(sub_strlist_push(&list, "again"), 0);  // reusable after free
-  EXPECT_EQ(list.count, 1);
-  sub_strlist_free(&list);
-  sub_strlist_free(nullptr);  // ignored
-}
-
-TEST(StrList, FailedPushLeavesCountAndLeaksNothing) {
-  const std::vector<std::string> input = {"a", "b", "c", "d", "e"};
-  std::vector<int> rcs;
-  std::vector<std::string> kept;
-  const uint64_t total = subtest::for_each_allocation_failure(
-      [&] {
-        SubStrList list{};
-        rcs.clear();
-        for (const std::string &s : input) rcs.push_back(sub_strlist_push(&list, s.c_str()));
-        kept.assign(list.items, list.items + list.count);
-        sub_strlist_free(&list);
-      },
-      [&](uint64_t n) {
-        SCOPED_TRACE("allocation " + std::to_string(n));
-        std::vector<std::string> want;
-        int failures = 0;
-        for (size_t i = 0; i < input.size(); ++i) {
-          EXPECT_TRUE(rcs[i] == 0 || rcs[i] == -1);
-          if (rcs[i] == 0) want.push_back(input[i]);
-          failures += rcs[i] != 0;
-        }
-        EXPECT_EQ(failures, 1);
-        EXPECT_EQ(kept, want);
-      });
-  EXPECT_EQ(total, 7u);  // five copies, the array at 4 and at 8
-}
-
-TEST(SplitLines, BreakConventions) {
+// The reader cuts where a copy read as a C string would end: at the line's
+// first NUL.
+TEST(LineReader, BreakConventions) {
   struct Row {
     std::string text;
     std::vector<std::string> want;
@@ -267,9 +204,12 @@ TEST(SplitLines, BreakConventions) {
        "b\vc\fd",
        {"a\xC2\x85"
         "b\vc\fd"}},
-      {"a\0b\nc"s, {"a\0b"s, "c"}},
-      {"\0"s, {"\0"s}},
-      {"\0\r\n\0"s, {"\0"s, "\0"s}},
+      {"a\0b\nc"s, {"a", "c"}},
+      {"\0"s, {""}},
+      {"\0\r\n\0"s, {"", ""}},
+      {"a\0\xE2\x80\xA8"
+       "b"s,
+       {"a", "b"}},
       // Only `len` bytes count, whatever follows them.
       {"a\xE2\x80\xA8"
        "b",
@@ -281,89 +221,21 @@ TEST(SplitLines, BreakConventions) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.text) + " len " + std::to_string(row.len));
-    int32_t count = -7;
-    char **lines = sub_split_lines(row.text.data(), std::min(row.len, row.text.size()), &count);
-    expect_lines(lines, count, row.want);
-    sub_free_lines(lines, count);
+    EXPECT_EQ(read_lines(row.text.data(), std::min(row.len, row.text.size())), row.want);
   }
 }
 
-// The line array grows from 64 slots; the counts around its growth points.
-TEST(SplitLines, ManyLinesAcrossArrayGrowth) {
+TEST(LineReader, ManyLines) {
   const std::pair<int, const char *> rows[] = {
-      {0, "\n"}, {63, "\n"}, {64, "\r\n"}, {65, "\n"}, {300, "\r\r\n"},
+      {0, "\n"},
+      {64, "\r\n"},
+      {300, "\r\r\n"},
+      {1000, "\xE2\x80\xA8"},
   };
   for (const auto &[breaks, brk] : rows) {
     SCOPED_TRACE(std::to_string(breaks) + " breaks");
     std::vector<std::string> want;
     const std::string text = numbered_lines(breaks, brk, &want);
-    int32_t count = 0;
-    char **lines = sub_split_lines(text.data(), text.size(), &count);
-    expect_lines(lines, count, want);
-    sub_free_lines(lines, count);
+    EXPECT_EQ(read_lines(text.data(), text.size()), want);
   }
-}
-
-TEST(SplitLines, AllocationFailureGivesNullOrNullSlotAndLeaksNothing) {
-  struct Row {
-    int breaks;
-    uint64_t arrays;  // array allocations a clean run makes
-  };
-  const Row rows[] = {{0, 1}, {2, 1}, {64, 2}, {65, 2}};
-  for (const Row &row : rows) {
-    SCOPED_TRACE(std::to_string(row.breaks) + " breaks");
-    std::vector<std::string> want;
-    const std::string text = numbered_lines(row.breaks, "\n", &want);
-    bool returned_null = false;
-    int32_t count = -7;
-    std::vector<std::string> got;  // "<null>" for a null slot
-    uint64_t null_results = 0, null_slots = 0;
-    const uint64_t total = subtest::for_each_allocation_failure(
-        [&] {
-          count = -7;
-          char **lines = sub_split_lines(text.data(), text.size(), &count);
-          returned_null = lines == nullptr;
-          got.clear();
-          for (int32_t i = 0; lines && i < count; ++i)
-            got.push_back(lines[i] ? lines[i] : "<null>");
-          sub_free_lines(lines, count);
-        },
-        [&](uint64_t n) {
-          SCOPED_TRACE("allocation " + std::to_string(n));
-          if (returned_null) {
-            ++null_results;
-            EXPECT_EQ(count, -7) << "count written on failure";
-            return;
-          }
-          ASSERT_EQ(got.size(), want.size());
-          int nulls = 0;
-          for (size_t i = 0; i < want.size(); ++i) {
-            if (got[i] == "<null>") {
-              ++nulls;
-            } else {
-              EXPECT_EQ(got[i], want[i]);
-            }
-          }
-          EXPECT_EQ(nulls, 1);
-          null_slots += nulls;
-        });
-    EXPECT_EQ(total, want.size() + row.arrays);
-    EXPECT_EQ(null_results, row.arrays);
-    EXPECT_EQ(null_slots, want.size());
-  }
-}
-
-TEST(SplitLines, FreeAcceptsNullArrayAndNullSlots) {
-  sub_free_lines(nullptr, 3);
-  char **lines = static_cast<char **>(sub_malloc(3 * sizeof(char *)));
-  ASSERT_NE(lines, nullptr);
-  lines[0] = sub_strdup("a");
-  lines[1] = nullptr;
-  lines[2] = sub_strdup("c");
-  const int64_t live = sub_alloc_live();
-  sub_free_lines(lines, 3);
-  EXPECT_EQ(sub_alloc_live(), live - 3);
-  lines = static_cast<char **>(sub_malloc(sizeof(char *)));
-  sub_free_lines(lines, 0);  // the array alone
-  EXPECT_EQ(sub_alloc_live(), live - 3);
 }

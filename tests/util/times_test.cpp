@@ -130,15 +130,6 @@ const TimeRow time_rows[] = {
 TEST(ClockTimes, ReadersOverTextAndViews) {
   for (const TimeRow &row : time_rows) {
     SCOPED_TRACE(testing::PrintToString(std::string(row.text)) + " " + mode_name(row.mode));
-    switch (row.mode) {
-      case kLenient: EXPECT_EQ(sub_parse_hms_ms(row.text, 0), row.want); break;
-      case kStrict:
-        EXPECT_EQ(sub_parse_subviewer_time(row.text), row.want);
-        EXPECT_EQ(sub_parse_hms_ms(row.text, 1), row.want);
-        EXPECT_EQ(sub_parse_hms_ms(row.text, 7), row.want);  // any non-zero flag is strict
-        break;
-      case kSsa: EXPECT_EQ(sub_parse_ssa_time(row.text), row.want); break;
-    }
     EXPECT_EQ(read_view(row.text, row.mode), row.want);
   }
 }
@@ -182,10 +173,4 @@ TEST(ClockTimes, ViewsStopAtTheirEnd) {
     SCOPED_TRACE(testing::PrintToString(row.bytes.substr(0, row.size)) + " " + mode_name(row.mode));
     EXPECT_EQ(read_view(std::string_view(row.bytes.data(), row.size), row.mode), row.want);
   }
-  // The C forms stop at the NUL.
-  EXPECT_EQ(sub_parse_hms_ms("\0"
-                             "00:00:01,000",
-                             0),
-            -1);
-  EXPECT_EQ(sub_parse_subviewer_time("00:00:01\0.5"), -1);
 }

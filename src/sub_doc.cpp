@@ -1,0 +1,123 @@
+// The document API: parses into documents the host owns. Nothing here is
+// shared between documents, so any number of them may be parsed and read on
+// different threads at once.
+#include <cstring>
+
+#include "sub_engine.h"
+#include "sub_util/alloc.h"
+#include "sub_util/json.h"
+#include "subparse.h"
+
+namespace {
+
+// The options the host passed, members beyond its struct's size defaulted.
+SubParseOptions doc_options(const SubParseOptions *given) {
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  if (given) {
+    const size_t size = given->size < sizeof options ? given->size : sizeof options;
+    std::memcpy(&options, given, size);
+    options.size = sizeof options;
+  }
+  return options;
+}
+
+// A field of cue `i`, or `missing` when there is no such cue.
+template <typename T>
+inline T cue_field(const SubDoc *doc, int32_t i, T SubCue::*field, T missing) {
+  return sub_doc_has_cue(doc, i) ? doc->cues[i].*field : missing;
+}
+
+}  // namespace
+
+extern "C" {
+
+void sub_parse_options_init(SubParseOptions *options) {
+  if (!options) return;
+  std::memset(static_cast<void *>(options), 0, sizeof *options);
+  options->size = sizeof *options;
+  options->format = SUB_FMT_AUTO;
+  options->encoding = nullptr;
+}
+
+int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given, SubDoc **out) {
+  if (!out) return SUB_ERR_EMPTY;
+  *out = nullptr;
+  const SubParseOptions options = doc_options(given);
+  auto *doc = static_cast<SubDoc *>(sub_malloc(sizeof(SubDoc)));
+  if (!doc) return SUB_ERR_NOMEM;
+  std::memset(static_cast<void *>(doc), 0, sizeof *doc);
+  int32_t rc = sub_engine_parse(doc, sub_formats, data, len, options.format, options.encoding);
+  if (doc->oom) {
+    // Something was dropped on the way: the result may be incomplete.
+    rc = SUB_ERR_NOMEM;
+    doc->succeeded = false;
+    sub_set_error(doc, "out of memory");
+  }
+  *out = doc;
+  return rc;
+}
+
+void sub_doc_free(SubDoc *doc) {
+  if (!doc) return;
+  sub_doc_reset(doc);
+  sub_free(doc);
+}
+
+int32_t sub_doc_cue_count(const SubDoc *doc) { return doc ? doc->cue_count : 0; }
+
+int32_t sub_doc_cue_start_ms(const SubDoc *doc, int32_t i) {
+  return cue_field(doc, i, &SubCue::start_ms, -1);
+}
+
+int32_t sub_doc_cue_end_ms(const SubDoc *doc, int32_t i) {
+  return cue_field(doc, i, &SubCue::end_ms, -1);
+}
+
+int32_t sub_doc_cue_line_count(const SubDoc *doc, int32_t i) {
+  return sub_doc_has_cue(doc, i) ? doc->cues[i].lines.count : 0;
+}
+
+const char *sub_doc_cue_line(const SubDoc *doc, int32_t i, int32_t line) {
+  if (!sub_doc_has_cue(doc, i) || line < 0 || line >= doc->cues[i].lines.count) return nullptr;
+  return doc->cues[i].lines.items[line];
+}
+
+int32_t sub_doc_cue_is_danmu(const SubDoc *doc, int32_t i) {
+  return cue_field(doc, i, &SubCue::is_danmu, 0);
+}
+
+int32_t sub_doc_cue_danmu_mode(const SubDoc *doc, int32_t i) {
+  return cue_field(doc, i, &SubCue::danmu_mode, 0);
+}
+
+uint32_t sub_doc_cue_danmu_color(const SubDoc *doc, int32_t i) {
+  return cue_field(doc, i, &SubCue::danmu_color, 0u);
+}
+
+float sub_doc_cue_danmu_fontsize(const SubDoc *doc, int32_t i) {
+  return cue_field(doc, i, &SubCue::danmu_fontsize, 0.0f);
+}
+
+const char *sub_doc_error(const SubDoc *doc) { return doc ? doc->error : ""; }
+
+int32_t sub_doc_warning_count(const SubDoc *doc) { return doc ? doc->warning_count : 0; }
+
+const char *sub_doc_warning(const SubDoc *doc, int32_t i) {
+  return doc && i >= 0 && i < doc->warning_count ? doc->warnings[i] : nullptr;
+}
+
+int32_t sub_doc_format(const SubDoc *doc) { return doc ? doc->detected_format : SUB_FMT_AUTO; }
+
+const char *sub_doc_encoding(const SubDoc *doc) {
+  return doc && doc->encoding ? doc->encoding : "";
+}
+
+const char *sub_doc_json(SubDoc *doc) {
+  if (!doc) return nullptr;
+  if (!doc->succeeded) return "{}";
+  if (!doc->result_json && sub_build_json(doc) != 0) return nullptr;
+  return doc->result_json;
+}
+
+}  // extern "C"

@@ -1,0 +1,141 @@
+// A document's cue store, its error text and warnings, and the reset that
+// releases everything it owns.
+#include "doc.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "alloc.h"
+#include "strings.h"
+
+// Cue lines and their pointer arrays are carved out of large chunks instead
+// of one allocation each: a danmaku file holds millions of them, and the
+// whole store is released at once anyway.
+struct SubPoolChunk {
+  SubPoolChunk *prev;
+  size_t used;
+  size_t cap;
+};
+
+namespace {
+
+constexpr size_t pool_first_chunk = size_t{64} << 10;
+constexpr size_t pool_max_chunk = size_t{16} << 20;
+
+char *pool_data(SubPoolChunk *chunk) { return reinterpret_cast<char *>(chunk + 1); }
+
+// `size` bytes aligned to `align` (a power of two) from the pool, or null.
+void *pool_alloc(SubDoc *doc, size_t size, size_t align) {
+  SubPoolChunk *chunk = doc->pool;
+  if (chunk) {
+    const size_t at = (chunk->used + align - 1) & ~(align - 1);
+    if (at <= chunk->cap && chunk->cap - at >= size) {
+      chunk->used = at + size;
+      return pool_data(chunk) + at;
+    }
+  }
+  size_t cap = chunk ? chunk->cap * 4 : pool_first_chunk;
+  if (cap > pool_max_chunk) cap = pool_max_chunk;
+  if (cap < size) cap = size;
+  auto *fresh =
+      static_cast<SubPoolChunk *>(sub_malloc(sub_size_mul_add(cap, 1, sizeof(SubPoolChunk))));
+  if (!fresh) return nullptr;
+  *fresh = SubPoolChunk{chunk, size, cap};
+  doc->pool = fresh;
+  return pool_data(fresh);
+}
+
+void pool_release(SubDoc *doc) {
+  while (SubPoolChunk *chunk = doc->pool) {
+    doc->pool = chunk->prev;
+    sub_free(chunk);
+  }
+}
+
+}  // namespace
+
+void sub_cues_clear(SubDoc *doc) {
+  pool_release(doc);
+  sub_free(doc->cues);
+  doc->cues = nullptr;
+  doc->cue_count = 0;
+  doc->cue_cap = 0;
+}
+
+void sub_doc_reset(SubDoc *doc) {
+  sub_cues_clear(doc);
+  for (int32_t i = 0; i < doc->warning_count; ++i) sub_free(doc->warnings[i]);
+  sub_free(doc->result_json);
+  sub_free(doc->text);
+  sub_free(doc->encoding_copy);
+  std::memset(static_cast<void *>(doc), 0, sizeof *doc);
+  doc->detected_format = SUB_FMT_AUTO;
+  doc->encoding = "";
+}
+
+void sub_set_error(SubDoc *doc, const char *fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(doc->error, sizeof doc->error, fmt, args);
+  va_end(args);
+}
+
+void sub_warn(SubDoc *doc, const char *fmt, ...) {
+  if (doc->warning_count >= SUB_MAX_WARNINGS) return;
+  char scratch[SUB_WARNING_SIZE];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(scratch, sizeof scratch, fmt, args);
+  va_end(args);
+  // The slot counts even when its copy fails; the accessor then answers null.
+  char *copy = sub_strdup(scratch);
+  if (!copy) sub_doc_note_oom(doc);
+  doc->warnings[doc->warning_count++] = copy;
+}
+
+int32_t sub_cue_add(SubDoc *doc, int32_t start_ms, int32_t end_ms) {
+  if (doc->cue_count >= doc->cue_cap && !sub_grow(&doc->cues, &doc->cue_cap, 16)) {
+    sub_set_error(doc, "oom");
+    sub_doc_note_oom(doc);
+    return -1;
+  }
+  SubCue &cue = doc->cues[doc->cue_count];
+  cue = SubCue{};
+  cue.start_ms = start_ms;
+  cue.end_ms = end_ms;
+  cue.danmu_fontsize = 25.0f;
+  return doc->cue_count++;
+}
+
+int sub_cue_add_line(SubDoc *doc, int32_t index, const char *p, size_t n) {
+  if (index < 0 || index >= doc->cue_count) return -1;
+  SubCueLines &lines = doc->cues[index].lines;
+  if (lines.count >= lines.cap) {
+    if (lines.cap > INT32_MAX / 2) return -1;
+    // Most cues hold one or two lines; danmaku always one.
+    const int32_t cap = lines.cap ? lines.cap * 2 : 1;
+    void *grown = pool_alloc(doc, static_cast<size_t>(cap) * sizeof(char *), alignof(char *));
+    if (!grown) {
+      sub_doc_note_oom(doc);
+      return -1;
+    }
+    if (lines.count)
+      std::memcpy(grown, lines.items, static_cast<size_t>(lines.count) * sizeof(char *));
+    lines.items = static_cast<const char **>(grown);
+    lines.cap = cap;
+  }
+  char *copy = static_cast<char *>(pool_alloc(doc, sub_size_mul_add(n, 1, 1), 1));
+  if (!copy) {
+    sub_doc_note_oom(doc);
+    return -1;
+  }
+  if (n) std::memcpy(copy, p, n);
+  copy[n] = '\0';
+  lines.items[lines.count++] = copy;
+  return 0;
+}
+
+void sub_cue_drop_last(SubDoc *doc) {
+  if (doc->cue_count > 0) --doc->cue_count;  // its lines stay in the pool until it is cleared
+}

@@ -158,7 +158,7 @@ void ttml_read_params(std::string_view tag, TtmlParams *params) {
   if (!used) return;  // no number: the multiplier stays
   size_t i = used;
   if (i < mult.size() &&
-      (mult[i] == ' ' || mult[i] == '\t' || mult[i] == '\n' || mult[i] == '\r' || mult[i] == ';')) {
+      (sub_is_blank(static_cast<unsigned char>(mult[i])) || mult[i] == ';')) {
     double denominator = 0;
     if (sub_strtod(mult.substr(i + 1), &denominator) && denominator != 0)
       params->multiplier = numerator / denominator;
@@ -232,7 +232,7 @@ void ttml_paragraph(std::string_view tag, const char *body, const char *body_end
 }
 
 inline bool ttml_name_ends(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '>';
+  return sub_is_blank(static_cast<unsigned char>(c)) || c == '>';
 }
 
 enum TtmlTag { TT_TT, TT_BODY, TT_DIV, TT_DIV_CLOSE, TT_P, TT_COUNT };

@@ -65,6 +65,20 @@ Outcome run_cli(const std::vector<std::string> &args, const std::string &stdin_p
   return run;
 }
 
+// `ascii` as UTF-16LE with a byte-order mark.
+std::string utf16le(const std::string &ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) out.append({c, '\0'});
+  return out;
+}
+
+// The value of "format" in the tool's JSON output; "" when there is none.
+std::string json_format(const std::string &json) {
+  const std::string key = "{\"format\":\"";
+  if (json.compare(0, key.size(), key) != 0) return "";
+  return json.substr(key.size(), json.find('"', key.size()) - key.size());
+}
+
 class Cli : public ::testing::Test {
  protected:
   static void TearDownTestSuite() { fs::remove_all(work_dir()); }
@@ -77,9 +91,11 @@ TEST_F(Cli, HelpDescribesEveryOptionAndExitCode) {
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.err, "");
     for (const char *needle :
-         {"-f FORMAT", "-e ENCODING", "--detect", "--cues",    "FILE|-", "auto",  "srt",
-          "vtt",       "ass",         "microdvd", "subviewer", "ttml",   "ytxml", "lrc",
-          "sami",      "bilibili",    "acfun",    "warning: ", "64",     "66"})
+         {"-f FORMAT", "-e ENCODING", "--detect", "--cues",   "FILE|-",    "auto",
+          "srt",       "vtt",         "ass",      "microdvd", "subviewer", "ttml",
+          "ytxml",     "lrc",         "sami",     "bilibili", "acfun",     "warning: ",
+          "64",        "66",          "\\n",      "\\r",      "\\\\",      "extension hint: ",
+          "none"})
       EXPECT_NE(run.out.find(needle), std::string::npos) << "help lacks " << needle;
   }
 }
@@ -128,6 +144,8 @@ TEST_F(Cli, ExitCodesAndStreams) {
   const std::string utf16_odd = std::string("\xFF\xFEh\0i\0x", 7);
   std::string cp1252;  // eight lone E9 bytes: not UTF-8
   for (int i = 0; i < 8; ++i) cp1252 += "caf\xE9 ok\n";
+  const std::string vtt = "WEBVTT\n\n00:01.000 --> 00:02.000\nhi\n";
+  const std::string vtt_utf16 = utf16le(vtt);
   const std::string enoent = std::strerror(ENOENT);
   const std::string eisdir = std::strerror(EISDIR);
 
@@ -169,21 +187,35 @@ TEST_F(Cli, ExitCodesAndStreams) {
        {"subparse: {in}: ", " (code 2)\n"}},
       {"unknown encoding", {"-e", "no-such-enc", "{in}"}, Input::kFile, "a.txt", "hello", 2, "",
        {"subparse: {in}: iconv failed for encoding no-such-enc (code 2)\n"}},
-      // --detect names the guess and parses nothing.
-      {"detect vtt", {"--detect", "{in}"}, Input::kFile, "a.txt", "WEBVTT\n", 0, "vtt\n", {}},
-      {"detect by extension", {"--detect", "{in}"}, Input::kFile, "movie.srt", "hello", 0,
-       "srt\n", {}},
-      {"detect by last extension, any case", {"--detect", "{in}"}, Input::kFile, "movie.EN.SRT",
-       "hello", 0, "srt\n", {}},
-      {"content beats extension", {"--detect", "{in}"}, Input::kFile, "movie.srt", "WEBVTT\n", 0,
-       "vtt\n", {}},
-      {"detect on an empty file", {"--detect", "{in}"}, Input::kFile, "song.lrc", "", 0, "lrc\n",
-       {}},
-      {"detect nothing", {"--detect", "{in}"}, Input::kFile, "a.txt", "hello", 0, "auto\n", {}},
+      // --detect names what a parse chooses, and the extension's hint apart.
+      {"detect vtt", {"--detect", "{in}"}, Input::kFile, "a.txt", vtt, 0,
+       "vtt\nextension hint: none\n", {}},
+      {"extension is only a hint", {"--detect", "{in}"}, Input::kFile, "movie.srt", "hello", 0,
+       "none\nextension hint: srt\n", {}},
+      {"hint from the last extension, any case", {"--detect", "{in}"}, Input::kFile,
+       "movie.EN.SRT", "hello", 0, "none\nextension hint: srt\n", {}},
+      {"content beats extension", {"--detect", "{in}"}, Input::kFile, "movie.srt", vtt, 0,
+       "vtt\nextension hint: srt\n", {}},
+      {"UTF-16 content beats extension", {"--detect", "{in}"}, Input::kFile, "movie16.srt",
+       vtt_utf16, 0, "vtt\nextension hint: srt\n", {}},
+      {"detect on an empty file", {"--detect", "{in}"}, Input::kFile, "song.lrc", "", 0,
+       "none\nextension hint: lrc\n", {}},
+      {"detect nothing", {"--detect", "{in}"}, Input::kFile, "a.txt", "hello", 0,
+       "none\nextension hint: none\n", {}},
       {"detect on stdin has no name", {"--detect", "-"}, Input::kStdin, "movie.srt", "hello", 0,
-       "auto\n", {}},
-      {"detect on stdin reads content", {"--detect", "-"}, Input::kStdin, "in.txt", "WEBVTT\n", 0,
-       "vtt\n", {}},
+       "none\nextension hint: none\n", {}},
+      {"detect on stdin reads content", {"--detect", "-"}, Input::kStdin, "in.txt", vtt, 0,
+       "vtt\nextension hint: none\n", {}},
+      {"detect ignores -f", {"--detect", "-f", "srt", "{in}"}, Input::kFile, "a.txt", vtt, 0,
+       "vtt\nextension hint: none\n", {}},
+      {"detect prints no warnings", {"--detect", "{in}"}, Input::kFile, "latin.srt", cp1252, 0,
+       "none\nextension hint: srt\n", {}},
+      // ... but bytes it cannot decode fail as a parse does, -e included.
+      {"detect with an unknown encoding", {"--detect", "-e", "no-such-enc", "{in}"},
+       Input::kFile, "a.srt", vtt, 2, "",
+       {"subparse: {in}: iconv failed for encoding no-such-enc (code 2)\n"}},
+      {"detect on a UTF-16 mark and one byte", {"--detect", "{in}"}, Input::kFile, "bad16.srt",
+       "\xFF\xFE\x41", 2, "", {"subparse: {in}: ", " (code 2)\n"}},
   };
   // clang-format on
 
@@ -236,8 +268,87 @@ TEST_F(Cli, RandomMegabyteFailsCleanly) {
 
   const Outcome detect = run_cli({"--detect", path});
   EXPECT_EQ(detect.code, 0) << detect.err;
-  ASSERT_FALSE(detect.out.empty());
-  EXPECT_EQ(detect.out.find('\n'), detect.out.size() - 1);
+  EXPECT_EQ(detect.out, "none\nextension hint: none\n");
+}
+
+// --detect must name the format a parse of the same bytes reports, whatever
+// the encoding and whatever the file name suggests.
+TEST_F(Cli, DetectAgreesWithAParse) {
+  const std::string srt = "1\n00:00:01,000 --> 00:00:02,000\nhello\n";
+  const std::string lrc = "[00:01.00]la la\n[00:02.00]la\n";
+  const std::string ass =
+      "[Script Info]\nScriptType: v4.00+\n\n[Events]\nFormat: Layer, Start, End, Style, "
+      "Text\nDialogue: 0,0:00:01.00,0:00:02.00,Default,hi\n";
+  const std::string sami =
+      "<SAMI><BODY><SYNC Start=1000><P>hi</P><SYNC Start=2000><P>&nbsp;</P></BODY></SAMI>\n";
+  const std::string bilibili = "<?xml version=\"1.0\"?><i><d p=\"1,1,25,16777215\">hi</d></i>";
+  struct Row {
+    const char *name;
+    const char *file;  // the name suggests another format than the content
+    std::string bytes;
+    const char *format;  // nullptr: whatever the parse chooses
+  };
+  const std::vector<Row> rows = {
+      {"srt", "a.vtt", srt, "srt"},
+      // Detection reads the raw bytes, so UTF-16 SRT is left to the fallback
+      // order; --detect must follow it, whatever it picks.
+      {"srt in UTF-16LE", "b.vtt", utf16le(srt), nullptr},
+      {"lrc", "c.srt", lrc, "lrc"},
+      {"lrc in UTF-16LE", "d.srt", utf16le(lrc), "lrc"},
+      {"ass", "e.srt", ass, "ass"},
+      {"ass in UTF-16LE", "f.srt", utf16le(ass), "ass"},
+      {"sami", "g.srt", sami, "sami"},
+      {"bilibili in UTF-16LE", "h.srt", utf16le(bilibili), "bilibili"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = write_input(row.file, row.bytes);
+    const Outcome parse = run_cli({path});
+    ASSERT_EQ(parse.code, 0) << parse.err;
+    if (row.format) {
+      EXPECT_EQ(json_format(parse.out), row.format) << parse.out;
+    }
+    const Outcome detect = run_cli({"--detect", path});
+    EXPECT_EQ(detect.code, 0) << detect.err;
+    const std::string hint = sub_format_name(sub_detect_format(nullptr, 0, row.file));
+    EXPECT_EQ(detect.out, json_format(parse.out) + "\nextension hint: " + hint + "\n");
+  }
+}
+
+// --cues keeps one output line per cue: line breaks inside a cue's line are
+// escaped, and so is the backslash, so that the escapes read back as one
+// meaning only.
+TEST_F(Cli, CuesEscapeLineBreaksAndBackslashes) {
+  struct Row {
+    const char *name;
+    const char *file;
+    std::string bytes;
+    std::string out;
+  };
+  const std::vector<Row> rows = {
+      {"TTML text over two lines", "a.ttml",
+       "<tt xmlns=\"http://www.w3.org/ns/ttml\"><body><div>"
+       "<p begin=\"00:00:01.000\" end=\"00:00:02.000\">one\ntwo</p>"
+       "<p begin=\"00:00:03.000\" end=\"00:00:04.000\">three</p></div></body></tt>",
+       "0:00:01.000 --> 0:00:02.000  one\\ntwo\n0:00:03.000 --> 0:00:04.000  three\n"},
+      {"SubViewer body over two lines", "a.sub",
+       "[INFORMATION]\n[END INFORMATION]\n[SUBTITLE]\n"
+       "00:00:01.00,00:00:02.00\none\ntwo[br]three\n\n00:00:03.00,00:00:04.00\nfour\n",
+       "0:00:01.000 --> 0:00:02.000  one\\ntwo | three\n0:00:03.000 --> 0:00:04.000  four\n"},
+      {"YouTube XML newline and carriage return", "a.xml",
+       "<?xml version=\"1.0\"?><transcript>"
+       "<text start=\"1\" dur=\"1\">one&#10;two&#13;three</text></transcript>",
+       "0:00:01.000 --> 0:00:02.000  one\\ntwo\\rthree\n"},
+      {"backslashes", "a.srt", "1\n00:00:01,000 --> 00:00:02,000\nC:\\new\\\\dir\\\nsecond\n",
+       "0:00:01.000 --> 0:00:02.000  C:\\\\new\\\\\\\\dir\\\\ | second\n"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    const Outcome run = run_cli({"--cues", write_input(row.file, row.bytes)});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, row.out);
+    EXPECT_EQ(run.err, "");
+  }
 }
 
 }  // namespace

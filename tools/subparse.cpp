@@ -1,6 +1,7 @@
 // subparse: a command-line host of the library that uses only its public
-// header. Reads a whole file (or standard input), parses it and prints the
-// result as JSON, as one line per cue, or only the detected format.
+// header and its document API. Reads a whole file (or standard input), parses
+// it and prints the result as JSON, as one line per cue, or only the format a
+// parse chooses.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,17 +34,24 @@ constexpr const char *usage_text =
     "               (default: byte-order mark, else UTF-8, else CP1252)\n"
     "  --cues       print one line per cue instead of JSON:\n"
     "               START --> END  LINE | LINE  [danmaku mode, colour, size]\n"
-    "  --detect     print the detected format name only, without parsing\n"
+    "               a line's LF shows as \\n, CR as \\r and a backslash as \\\\\n"
+    "  --detect     print two lines: the format a parse with -f auto chooses for\n"
+    "               the bytes (none when no parser reads them), then\n"
+    "               'extension hint: NAME', the format the file name's extension\n"
+    "               suggests (none for standard input or an unknown extension);\n"
+    "               -e applies, -f is ignored; prints no cues and no warnings\n"
     "  -h, --help   print this help\n"
     "  --version    print the version\n"
     "\n"
     "FILE - reads standard input. Warnings go to standard error as\n"
     "'warning: TEXT'. Exit status: 0 on success; 1 to 5 the failure code of\n"
     "the parse (1 unknown format, 2 decoding failed, 3 empty input, 4 out of\n"
-    "memory, 5 nothing could be parsed); 64 usage error; 66 unreadable file.\n";
+    "memory, 5 nothing could be parsed); 64 usage error; 66 unreadable file.\n"
+    "--detect exits 0 when it names a format or none, and fails as a parse\n"
+    "does only when the bytes cannot be decoded (2) or memory runs out (4).\n";
 
 struct Options {
-  int32_t format = -1;
+  int32_t format = SUB_FMT_AUTO;
   const char *encoding = nullptr;
   bool detect = false;
   bool cues = false;
@@ -56,15 +64,15 @@ int usage_error(const char *message, const char *arg) {
   return exit_usage;
 }
 
-// Maps a format name (or "auto") to its identifier; -2 when unknown.
-int32_t format_by_name(std::string_view name) {
-  if (name == "auto") return -1;
-  for (int32_t id = 0; id < 64; ++id) {
-    const std::string_view known = sub_format_name(id);
-    if (known == "unknown") break;
-    if (known == name) return id;
+// Maps a format name (or "auto") to its identifier; false when unknown.
+bool format_by_name(std::string_view name, int32_t *format) {
+  for (int32_t id = SUB_FMT_AUTO; id < SUB_FMT_COUNT; ++id) {
+    if (name == sub_format_name(id)) {
+      *format = id;
+      return true;
+    }
   }
-  return -2;
+  return false;
 }
 
 // Parses the command line; returns -1 to go on, else an exit status.
@@ -88,7 +96,7 @@ int parse_args(int argc, char **argv, Options *opt) {
       const char *value = argv[++i];
       if (arg == "-e") {
         opt->encoding = value;
-      } else if ((opt->format = format_by_name(value)) == -2) {
+      } else if (!format_by_name(value, &opt->format)) {
         return usage_error("unknown format", value);
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -150,21 +158,35 @@ void print_time(int32_t ms) {
               t / 60000 % 60, t / 1000 % 60, t % 1000);
 }
 
-void print_cues() {
-  const int32_t count = sub_cue_count();
+// Writes a cue line so that it stays on one output line: LF and CR become
+// \n and \r, and a backslash doubles so that those two read back unambiguously.
+void print_escaped(const char *line) {
+  for (const char *p = line; *p; ++p) {
+    switch (*p) {
+      case '\n': std::fputs("\\n", stdout); break;
+      case '\r': std::fputs("\\r", stdout); break;
+      case '\\': std::fputs("\\\\", stdout); break;
+      default: std::fputc(*p, stdout);
+    }
+  }
+}
+
+void print_cues(const SubDoc *doc) {
+  const int32_t count = sub_doc_cue_count(doc);
   for (int32_t i = 0; i < count; ++i) {
-    print_time(sub_cue_start_ms(i));
+    print_time(sub_doc_cue_start_ms(doc, i));
     std::fputs(" --> ", stdout);
-    print_time(sub_cue_end_ms(i));
+    print_time(sub_doc_cue_end_ms(doc, i));
     std::fputs("  ", stdout);
-    const int32_t lines = sub_cue_line_count(i);
+    const int32_t lines = sub_doc_cue_line_count(doc, i);
     for (int32_t k = 0; k < lines; ++k) {
       if (k) std::fputs(" | ", stdout);
-      std::fputs(sub_cue_line(i, k), stdout);
+      if (const char *line = sub_doc_cue_line(doc, i, k)) print_escaped(line);
     }
-    if (sub_cue_is_danmu(i))
-      std::printf("  [mode %" PRId32 ", colour #%06" PRIX32 ", size %g]", sub_cue_danmu_mode(i),
-                  sub_cue_danmu_color(i), static_cast<double>(sub_cue_danmu_fontsize(i)));
+    if (sub_doc_cue_is_danmu(doc, i))
+      std::printf("  [mode %" PRId32 ", colour #%06" PRIX32 ", size %g]",
+                  sub_doc_cue_danmu_mode(doc, i), sub_doc_cue_danmu_color(doc, i),
+                  static_cast<double>(sub_doc_cue_danmu_fontsize(doc, i)));
     std::fputc('\n', stdout);
   }
 }
@@ -172,12 +194,61 @@ void print_cues() {
 // Explains a failure whose parse left no error text.
 const char *describe_code(int32_t code) {
   switch (code) {
-    case 1: return "unknown format";
-    case 2: return "decoding failed";
-    case 3: return "empty buffer";
-    case 4: return "out of memory";
+    case SUB_ERR_FORMAT: return "unknown format";
+    case SUB_ERR_DECODE: return "decoding failed";
+    case SUB_ERR_EMPTY: return "empty buffer";
+    case SUB_ERR_NOMEM: return "out of memory";
     default: return "parse failed";
   }
+}
+
+void print_warnings(const SubDoc *doc) {
+  for (int32_t i = 0; i < sub_doc_warning_count(doc); ++i)
+    if (const char *warning = sub_doc_warning(doc, i))
+      std::fprintf(stderr, "warning: %s\n", warning);
+}
+
+// Reports a failed parse on standard error; returns the exit status it maps to.
+int report_failure(const char *path, const SubDoc *doc, int32_t code) {
+  // doc is NULL when memory ran out before a document existed: no error text.
+  const char *error = sub_doc_error(doc);
+  const char *message = error && *error ? error : describe_code(code);
+  std::fprintf(stderr, "subparse: %s: %s (code %" PRId32 ")\n", path, message, code);
+  return code >= 1 && code <= 125 ? code : 1;
+}
+
+// Frees the document however main() leaves.
+struct DocOwner {
+  SubDoc *doc = nullptr;
+  DocOwner() = default;
+  DocOwner(const DocOwner &) = delete;
+  DocOwner &operator=(const DocOwner &) = delete;
+  ~DocOwner() { sub_doc_free(doc); }
+};
+
+// --detect: the format a parse with detection chooses for the bytes, then the
+// extension's hint on a line of its own. The hint stays apart because a parse
+// never looks at the name; mixed in, it made --detect and a parse name
+// different formats for one file.
+int detect(const Options &opt, const std::string &data) {
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  options.format = SUB_FMT_AUTO;  // what -f says is not detected, so it is ignored
+  options.encoding = opt.encoding;
+  DocOwner owner;
+  const int32_t code = sub_doc_parse(data.data(), data.size(), &options, &owner.doc);
+  // Undecodable bytes or a lack of memory say nothing about the format:
+  // answering "none" would hide the reason (a mistyped -e, say).
+  if (code == SUB_ERR_DECODE || code == SUB_ERR_NOMEM) {
+    print_warnings(owner.doc);
+    return report_failure(opt.path, owner.doc, code);
+  }
+  const char *found = code == SUB_OK ? sub_format_name(sub_doc_format(owner.doc)) : "none";
+  const bool is_stdin = std::string_view(opt.path) == "-";
+  const int32_t hint = is_stdin ? SUB_FMT_AUTO : sub_detect_format(nullptr, 0, opt.path);
+  std::printf("%s\nextension hint: %s\n", found,
+              hint == SUB_FMT_AUTO ? "none" : sub_format_name(hint));
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -193,27 +264,24 @@ int main(int argc, char **argv) {
     return exit_no_input;
   }
 
-  if (opt.detect) {
-    const bool is_stdin = std::string_view(opt.path) == "-";
-    const int32_t format =
-        sub_detect_format(data.data(), data.size(), is_stdin ? nullptr : opt.path);
-    std::printf("%s\n", sub_format_name(format));
-    return 0;
-  }
+  if (opt.detect) return detect(opt, data);
 
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  options.format = opt.format;
+  options.encoding = opt.encoding;
+  DocOwner owner;
   // An empty std::string still has a valid data() pointer; the library itself
   // answers "empty buffer" for a length of 0.
-  const int32_t code = sub_parse(data.data(), data.size(), opt.format, opt.encoding);
-  for (int32_t i = 0; i < sub_warning_count(); ++i)
-    if (const char *warning = sub_warning(i)) std::fprintf(stderr, "warning: %s\n", warning);
-  if (code != 0) {
-    const char *message = *sub_last_error() ? sub_last_error() : describe_code(code);
-    std::fprintf(stderr, "subparse: %s: %s (code %" PRId32 ")\n", opt.path, message, code);
-    return code >= 1 && code <= 125 ? code : 1;
+  const int32_t code = sub_doc_parse(data.data(), data.size(), &options, &owner.doc);
+  print_warnings(owner.doc);
+  if (code != SUB_OK) return report_failure(opt.path, owner.doc, code);
+  if (opt.cues) {
+    print_cues(owner.doc);
+  } else {
+    const char *json = sub_doc_json(owner.doc);
+    if (!json) return report_failure(opt.path, nullptr, SUB_ERR_NOMEM);
+    std::printf("%s\n", json);
   }
-  if (opt.cues)
-    print_cues();
-  else
-    std::printf("%s\n", sub_result_json());
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

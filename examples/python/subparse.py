@@ -1,77 +1,129 @@
-"""subparse for Python: the library's C API through ctypes, standard library only.
+"""subparse for Python: the library's document API through ctypes, standard
+library only.
 
     from subparse import Subparse
 
     lib = Subparse()                      # or Subparse("/path/to/libsubparse.so.0")
-    result = lib.parse(open("movie.srt", "rb").read())
-    print(result.format, len(result))
-    for cue in result:
-        print(cue.start_ms, cue.end_ms, " | ".join(cue.lines))
-    doc = result.to_dict()                # the library's JSON document
+    with lib.parse(open("movie.srt", "rb").read()) as result:
+        print(result.format, result.encoding, len(result))
+        for cue in result:
+            print(cue.start_ms, cue.end_ms, " | ".join(cue.lines))
+        first, last = result[0], result[-1]
+        doc = result.to_dict()            # the library's JSON document
 
-The library keeps one result per process and is not reentrant, so a
-Subparse serialises its calls with a lock shared by every instance, and
-parse() copies everything out before it returns: a Result stays valid after
-later parses. A failed parse raises SubparseError with the library's code and
-error text.
+Every parse makes its own document in the library, so parses may run in many
+threads at once (ctypes lets go of the GIL during each call) and results stay
+valid whatever else is parsed. A Result holds its document and reads cues
+from it when asked (each cue read comes back as a Cue that owns its values).
+It frees the document on close(), at the end of a `with` block, or at the
+latest when it is garbage-collected; after close() its format, format_id,
+encoding and warnings stay readable, while its cues and JSON raise ValueError.
+A Result may be shared between threads: its own lock lets one at a time in.
+
+A failed parse raises SubparseError with the library's code, error text and
+warnings; its document is freed before the error is raised. A library that
+cannot be loaded raises LibraryNotFoundError (an OSError) that says where it
+looked.
 
 The library is found from the path given, else $SUBPARSE_LIBRARY, else
-ctypes.util.find_library("subparse"), else "libsubparse.so.0".
+ctypes.util.find_library("subparse"), else "libsubparse.so.0" on the dynamic
+loader's search path.
 
 Run as a script, `python3 subparse.py FILE [ENCODING]` prints one line per
 cue: "START --> END  LINE | LINE", danmaku adding their mode, colour and size.
+It exits with the library's code when the parse fails, 64 on a usage error,
+66 when FILE cannot be read and 69 when the library cannot be loaded.
 """
 
 import ctypes
 import ctypes.util
 import json
+import operator
 import os
 import sys
 import threading
 from dataclasses import dataclass
-from typing import Optional, Tuple, Union
+from typing import Iterator, Optional, Tuple, Union
+
+# Format identifiers and return codes, as subparse.h defines them.
+SUB_FMT_AUTO = -1
+SUB_FMT_SRT = 0
+SUB_FMT_VTT = 1
+SUB_FMT_ASS = 2
+SUB_FMT_MICRODVD = 3
+SUB_FMT_SUBVIEWER = 4
+SUB_FMT_TTML = 5
+SUB_FMT_YTXML = 6
+SUB_FMT_LRC = 7
+SUB_FMT_SAMI = 8
+SUB_FMT_BILIBILI = 9
+SUB_FMT_ACFUN = 10
+SUB_FMT_COUNT = 11
+
+SUB_OK = 0
+SUB_ERR_FORMAT = 1
+SUB_ERR_DECODE = 2
+SUB_ERR_EMPTY = 3
+SUB_ERR_NOMEM = 4
+SUB_ERR_NOCUES = 5
 
 FORMATS = ("srt", "vtt", "ass", "microdvd", "subviewer", "ttml", "ytxml", "lrc", "sami",
            "bilibili", "acfun")
 
-_CODE_NAMES = {1: "unknown format", 2: "decoding failed", 3: "empty buffer",
-               4: "out of memory", 5: "nothing parsed"}
+_CODE_NAMES = {SUB_ERR_FORMAT: "unknown format", SUB_ERR_DECODE: "decoding failed",
+               SUB_ERR_EMPTY: "empty buffer", SUB_ERR_NOMEM: "out of memory",
+               SUB_ERR_NOCUES: "nothing parsed"}
+
+_INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
+
+
+class SubParseOptions(ctypes.Structure):
+    """struct SubParseOptions; fill it with sub_parse_options_init() first."""
+
+    _fields_ = [("size", ctypes.c_size_t), ("format", ctypes.c_int32),
+                ("encoding", ctypes.c_char_p)]
+
 
 # name: (result type, argument types), exactly as subparse.h declares them.
-_I32, _U32, _STR = ctypes.c_int32, ctypes.c_uint32, ctypes.c_char_p
+# Only what this module calls: the classic API's process-wide result is not used.
+_I32, _U32, _STR, _DOC = ctypes.c_int32, ctypes.c_uint32, ctypes.c_char_p, ctypes.c_void_p
 _SIGNATURES = {
-    "sub_parse": (_I32, [ctypes.c_void_p, ctypes.c_size_t, _I32, _STR]),
     "sub_format_name": (_STR, [_I32]),
     "sub_detect_format": (_I32, [ctypes.c_void_p, ctypes.c_size_t, _STR]),
-    "sub_clear": (None, []),
-    "sub_cue_count": (_I32, []),
-    "sub_cue_start_ms": (_I32, [_I32]),
-    "sub_cue_end_ms": (_I32, [_I32]),
-    "sub_cue_line_count": (_I32, [_I32]),
-    "sub_cue_line": (_STR, [_I32, _I32]),
-    "sub_cue_is_danmu": (_I32, [_I32]),
-    "sub_cue_danmu_mode": (_I32, [_I32]),
-    "sub_cue_danmu_color": (_U32, [_I32]),
-    "sub_cue_danmu_fontsize": (ctypes.c_float, [_I32]),
-    "sub_last_error": (_STR, []),
-    "sub_warning_count": (_I32, []),
-    "sub_warning": (_STR, [_I32]),
-    "sub_detected_format": (_I32, []),
-    "sub_result_json": (_STR, []),
+    "sub_parse_options_init": (None, [ctypes.POINTER(SubParseOptions)]),
+    "sub_doc_parse": (_I32, [ctypes.c_void_p, ctypes.c_size_t, ctypes.POINTER(SubParseOptions),
+                             ctypes.POINTER(_DOC)]),
+    "sub_doc_free": (None, [_DOC]),
+    "sub_doc_cue_count": (_I32, [_DOC]),
+    "sub_doc_cue_start_ms": (_I32, [_DOC, _I32]),
+    "sub_doc_cue_end_ms": (_I32, [_DOC, _I32]),
+    "sub_doc_cue_line_count": (_I32, [_DOC, _I32]),
+    "sub_doc_cue_line": (_STR, [_DOC, _I32, _I32]),
+    "sub_doc_cue_is_danmu": (_I32, [_DOC, _I32]),
+    "sub_doc_cue_danmu_mode": (_I32, [_DOC, _I32]),
+    "sub_doc_cue_danmu_color": (_U32, [_DOC, _I32]),
+    "sub_doc_cue_danmu_fontsize": (ctypes.c_float, [_DOC, _I32]),
+    "sub_doc_error": (_STR, [_DOC]),
+    "sub_doc_warning_count": (_I32, [_DOC]),
+    "sub_doc_warning": (_STR, [_DOC, _I32]),
+    "sub_doc_format": (_I32, [_DOC]),
+    "sub_doc_encoding": (_STR, [_DOC]),
+    "sub_doc_json": (_STR, [_DOC]),
 }
-
-# One lock for the process: the library's result is process-wide.
-_LOCK = threading.Lock()
 
 
 class SubparseError(Exception):
-    """A failed parse: `code` is sub_parse's result, `message` the library's text."""
+    """A failed parse: `code` is the library's result, `message` its text."""
 
     def __init__(self, code: int, message: str, warnings: Tuple[str, ...] = ()):
         self.code = code
         self.message = message or _CODE_NAMES.get(code, "parse failed")
         self.warnings = warnings  # raised by the failed parse before it gave up
         super().__init__(f"{self.message} (code {code})")
+
+
+class LibraryNotFoundError(OSError):
+    """The library could not be loaded, or lacks the functions this module needs."""
 
 
 @dataclass(frozen=True)
@@ -88,47 +140,159 @@ class Cue:
     fontsize: float = 25.0
 
 
-@dataclass(frozen=True)
-class Result:
-    """A parse's whole result, copied out of the library."""
-
-    format: str
-    format_id: int
-    cues: Tuple[Cue, ...]
-    warnings: Tuple[str, ...]
-    json: str
-
-    def __iter__(self):
-        return iter(self.cues)
-
-    def __len__(self):
-        return len(self.cues)
-
-    def to_dict(self) -> dict:
-        """The library's JSON document as Python objects."""
-        return json.loads(self.json)
-
-
 def _text(raw: Optional[bytes]) -> str:
     # The accessors hand out the parsed bytes; the rare ill-formed ones are
     # shown as U+FFFD, as the JSON document shows them.
     return raw.decode("utf-8", errors="replace") if raw is not None else ""
 
 
-class Subparse:
-    """The loaded library.
+def _warnings(lib, doc) -> Tuple[str, ...]:
+    return tuple(_text(lib.sub_doc_warning(doc, i)) for i in range(lib.sub_doc_warning_count(doc)))
 
-    parse() holds a lock shared by every instance while it calls into the
-    library and copies the result out, because the library keeps one result
-    per process: threads may share an instance or each make their own.
-    detect() and format_name() keep no state and take no lock."""
+
+class Result:
+    """One parsed document, owned by this object until close()."""
+
+    def __init__(self, lib: ctypes.CDLL, doc: int):
+        self._lib = lib
+        self._doc = doc  # the SubDoc's address; None once freed
+        self._lock = threading.Lock()
+        self._json: Optional[str] = None
+        self.format_id: int = lib.sub_doc_format(doc)
+        self.format: str = _text(lib.sub_format_name(self.format_id))
+        self.encoding: str = _text(lib.sub_doc_encoding(doc))
+        self.warnings: Tuple[str, ...] = _warnings(lib, doc)
+        self._count: int = lib.sub_doc_cue_count(doc)
+
+    # -- lifetime --------------------------------------------------------
+
+    @property
+    def closed(self) -> bool:
+        return self._doc is None
+
+    def close(self) -> None:
+        """Frees the library's document; later calls do nothing."""
+        with self._lock:
+            doc, self._doc = self._doc, None
+            if doc is not None:
+                self._lib.sub_doc_free(doc)
+
+    def __enter__(self) -> "Result":
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self.close()
+
+    def __del__(self):
+        # A safety net for results never closed. No lock: nothing else can
+        # reach an object being collected. getattr: __init__ may have failed
+        # before _doc was set.
+        doc = getattr(self, "_doc", None)
+        if doc is not None:
+            self._doc = None
+            self._lib.sub_doc_free(doc)
+
+    def _open_doc(self) -> int:
+        if self._doc is None:
+            raise ValueError("the result is closed: its document has been freed")
+        return self._doc
+
+    # -- cues ------------------------------------------------------------
+
+    def _cue(self, doc: int, i: int) -> Cue:
+        lib = self._lib
+        return Cue(lib.sub_doc_cue_start_ms(doc, i), lib.sub_doc_cue_end_ms(doc, i),
+                   tuple(_text(lib.sub_doc_cue_line(doc, i, k))
+                         for k in range(lib.sub_doc_cue_line_count(doc, i))),
+                   bool(lib.sub_doc_cue_is_danmu(doc, i)), lib.sub_doc_cue_danmu_mode(doc, i),
+                   lib.sub_doc_cue_danmu_color(doc, i), lib.sub_doc_cue_danmu_fontsize(doc, i))
+
+    def __len__(self) -> int:
+        with self._lock:
+            self._open_doc()
+            return self._count
+
+    def __getitem__(self, index: Union[int, slice]) -> Union[Cue, Tuple[Cue, ...]]:
+        """Cue `index` (negative counts from the end), or a tuple for a slice."""
+        with self._lock:
+            doc = self._open_doc()
+            if isinstance(index, slice):
+                return tuple(self._cue(doc, i) for i in range(*index.indices(self._count)))
+            i = operator.index(index)  # TypeError for anything but an integer
+            if i < 0:
+                i += self._count
+            if not 0 <= i < self._count:
+                raise IndexError(f"cue index {index} out of range ({self._count} cues)")
+            return self._cue(doc, i)
+
+    def __iter__(self) -> Iterator[Cue]:
+        # Index by index, so that close() part-way stops the loop with ValueError.
+        for i in range(len(self)):
+            yield self[i]
+
+    @property
+    def cues(self) -> Tuple[Cue, ...]:
+        """Every cue, read now."""
+        return self[:]
+
+    # -- JSON ------------------------------------------------------------
+
+    @property
+    def json(self) -> str:
+        """The library's JSON document, rendered on first use."""
+        with self._lock:
+            doc = self._open_doc()
+            if self._json is None:
+                raw = self._lib.sub_doc_json(doc)
+                if raw is None:
+                    raise MemoryError("subparse: out of memory while rendering JSON")
+                self._json = _text(raw)
+            return self._json
+
+    def to_dict(self) -> dict:
+        """The library's JSON document as Python objects."""
+        return json.loads(self.json)
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else f"{self._count} cues"
+        return f"<subparse.Result {self.format} {self.encoding or '-'}, {state}>"
+
+
+def _load(path: Optional[str]) -> Tuple[ctypes.CDLL, str]:
+    if path:
+        tried = [f"{path} (given)"]
+    elif os.environ.get("SUBPARSE_LIBRARY"):
+        path = os.environ["SUBPARSE_LIBRARY"]
+        tried = [f"{path} (from $SUBPARSE_LIBRARY)"]
+    else:
+        path = ctypes.util.find_library("subparse")
+        tried = ([f"{path} (from ctypes.util.find_library)"] if path
+                 else ["ctypes.util.find_library('subparse'): nothing found"])
+        if not path:
+            path = "libsubparse.so.0"
+            tried.append(f"{path} on the dynamic loader's search path")
+    try:
+        return ctypes.CDLL(path), path
+    except OSError as error:
+        raise LibraryNotFoundError(
+            "subparse: the library libsubparse was not found or could not be loaded; tried "
+            + "; ".join(tried) + f" ({error}). Set SUBPARSE_LIBRARY to the path of a built "
+            "libsubparse.so (for example build/release/libsubparse.so in a checkout), or install "
+            "the library.") from None
+
+
+class Subparse:
+    """The loaded library. One instance may serve any number of threads."""
 
     def __init__(self, path: Optional[str] = None):
-        path = (path or os.environ.get("SUBPARSE_LIBRARY") or ctypes.util.find_library("subparse")
-                or "libsubparse.so.0")
-        self._lib = ctypes.CDLL(path)
+        self._lib, self.path = _load(path)
         for name, (restype, argtypes) in _SIGNATURES.items():
-            function = getattr(self._lib, name)
+            try:
+                function = getattr(self._lib, name)
+            except AttributeError:
+                raise LibraryNotFoundError(
+                    f"subparse: {self.path} has no {name}: it is not a libsubparse with the "
+                    "document API (sub_doc_parse) that this module needs") from None
             function.restype = restype
             function.argtypes = argtypes
 
@@ -137,11 +301,13 @@ class Subparse:
         """The identifier of a format name ("srt" ... "acfun", "auto" = -1);
         integers pass unchanged (the library answers code 1 for unknown ones)."""
         if isinstance(format, int) and not isinstance(format, bool):
+            if not _INT32_MIN <= format <= _INT32_MAX:
+                raise ValueError(f"format identifier {format} does not fit in 32 bits")
             return format
         if not isinstance(format, str):
             raise TypeError(f"format must be a name or an identifier, not {type(format).__name__}")
         if format.lower() == "auto":
-            return -1
+            return SUB_FMT_AUTO
         try:
             return FORMATS.index(format.lower())
         except ValueError:
@@ -152,37 +318,47 @@ class Subparse:
         return _text(self._lib.sub_format_name(format_id))
 
     def detect(self, data: Union[bytes, str], name: Optional[str] = None) -> Optional[str]:
-        """The format the content (else the file name's extension) suggests, or None."""
+        """The format the content (else the file name's extension) suggests, or None.
+        A parse may choose otherwise: it decodes first and never reads the name."""
         if isinstance(data, str):
             data = data.encode("utf-8")
         found = self._lib.sub_detect_format(data, len(data), name.encode() if name else None)
         return self.format_name(found) if found >= 0 else None
 
-    def parse(self, data: Union[bytes, str], format: Union[int, str] = "auto",
+    def parse(self, data: Union[bytes, bytearray, memoryview, str], format: Union[int, str] = "auto",
               encoding: Optional[str] = None) -> Result:
         """Parses a whole file. `format` is a name or identifier ("auto" detects
         it); `encoding` names the input's encoding (None decodes automatically).
-        Raises SubparseError when the library fails."""
+        Raises SubparseError when the library fails. Close the Result (or use it
+        in a `with` block) to free its document at once."""
         if isinstance(data, str):
             data = data.encode("utf-8")
-        format_id = self.format_id(format)
-        lib = self._lib
-        with _LOCK:
-            code = lib.sub_parse(data, len(data), format_id,
-                                 encoding.encode() if encoding is not None else None)
-            warnings = tuple(_text(lib.sub_warning(i)) for i in range(lib.sub_warning_count()))
-            if code != 0:
-                raise SubparseError(code, _text(lib.sub_last_error()), warnings)
-            cues = tuple(
-                Cue(lib.sub_cue_start_ms(i), lib.sub_cue_end_ms(i),
-                    tuple(_text(lib.sub_cue_line(i, k)) for k in range(lib.sub_cue_line_count(i))),
-                    bool(lib.sub_cue_is_danmu(i)), lib.sub_cue_danmu_mode(i),
-                    lib.sub_cue_danmu_color(i), lib.sub_cue_danmu_fontsize(i))
-                for i in range(lib.sub_cue_count()))
-            detected = lib.sub_detected_format()
-            document = _text(lib.sub_result_json())
-            lib.sub_clear()
-        return Result(self.format_name(detected), detected, cues, warnings, document)
+        elif isinstance(data, (bytearray, memoryview)):
+            data = bytes(data)
+        elif not isinstance(data, bytes):
+            raise TypeError(f"data must be bytes or str, not {type(data).__name__}")
+        options = SubParseOptions()
+        self._lib.sub_parse_options_init(ctypes.byref(options))
+        options.format = self.format_id(format)
+        if encoding is not None:
+            raw = encoding.encode()
+            if b"\0" in raw:
+                raise ValueError("encoding name contains a NUL character")
+            options.encoding = raw  # the structure keeps the bytes alive
+        doc = ctypes.c_void_p()
+        code = self._lib.sub_doc_parse(data, len(data), ctypes.byref(options), ctypes.byref(doc))
+        if code == SUB_OK and doc.value:
+            return Result(self._lib, doc.value)
+        # The failed document only carries the reason: read it, then free it
+        # now rather than leave it to the garbage collector.
+        try:
+            message = _text(self._lib.sub_doc_error(doc.value)) if doc.value else ""
+            warnings = _warnings(self._lib, doc.value) if doc.value else ()
+        finally:
+            self._lib.sub_doc_free(doc.value)
+        if code == SUB_OK:  # success without a document: the header rules it out
+            code = SUB_ERR_NOMEM
+        raise SubparseError(code, message, warnings)
 
 
 def _clock(ms: int) -> str:
@@ -195,18 +371,28 @@ def main(argv) -> int:
     if len(argv) not in (2, 3):
         print("usage: subparse.py FILE [ENCODING]", file=sys.stderr)
         return 64
-    with open(argv[1], "rb") as f:
-        data = f.read()
     try:
-        result = Subparse().parse(data, encoding=argv[2] if len(argv) == 3 else None)
+        with open(argv[1], "rb") as f:
+            data = f.read()
+    except OSError as error:
+        print(f"subparse.py: {argv[1]}: {error.strerror or error}", file=sys.stderr)
+        return 66
+    try:
+        lib = Subparse()
+    except LibraryNotFoundError as error:
+        print(error, file=sys.stderr)
+        return 69
+    try:
+        result = lib.parse(data, encoding=argv[2] if len(argv) == 3 else None)
     except SubparseError as error:
         print(f"subparse.py: {argv[1]}: {error}", file=sys.stderr)
         return error.code
-    for warning in result.warnings:
-        print(f"warning: {warning}", file=sys.stderr)
-    for cue in result:
-        extra = f"  [mode {cue.mode}, colour #{cue.color:06X}, size {cue.fontsize:g}]" if cue.danmu else ""
-        print(f"{_clock(cue.start_ms)} --> {_clock(cue.end_ms)}  {' | '.join(cue.lines)}{extra}")
+    with result:
+        for warning in result.warnings:
+            print(f"warning: {warning}", file=sys.stderr)
+        for cue in result:
+            extra = f"  [mode {cue.mode}, colour #{cue.color:06X}, size {cue.fontsize:g}]" if cue.danmu else ""
+            print(f"{_clock(cue.start_ms)} --> {_clock(cue.end_ms)}  {' | '.join(cue.lines)}{extra}")
     return 0
 
 

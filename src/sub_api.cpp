@@ -49,13 +49,13 @@ uint32_t sub_cue_danmu_color(int32_t i) { return sub_doc_cue_danmu_color(&classi
 
 float sub_cue_danmu_fontsize(int32_t i) { return sub_doc_cue_danmu_fontsize(&classic, i); }
 
-const char *sub_last_error(void) { return classic.error; }
+const char *sub_last_error(void) { return sub_doc_error(&classic); }
 
 int32_t sub_warning_count(void) { return sub_doc_warning_count(&classic); }
 
 const char *sub_warning(int32_t i) { return sub_doc_warning(&classic, i); }
 
-int32_t sub_detected_format(void) { return classic.detected_format; }
+int32_t sub_detected_format(void) { return sub_doc_format(&classic); }
 
 const char *sub_result_json(void) { return classic.result_json ? classic.result_json : "{}"; }
 

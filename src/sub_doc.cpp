@@ -1,6 +1,7 @@
 // The document API: parses into documents the host owns. Nothing here is
 // shared between documents, so any number of them may be parsed and read on
 // different threads at once.
+#include <cstddef>
 #include <cstring>
 
 #include "sub_engine.h"
@@ -10,15 +11,18 @@
 
 namespace {
 
-// The options the host passed, members beyond its struct's size defaulted.
+// Whether a host's options struct of `size` bytes holds member `M` whole.
+#define DOC_OPTIONS_HOLD(size, M) \
+  ((size) >= offsetof(SubParseOptions, M) + sizeof(SubParseOptions::M))
+
+// The options the host passed; members its (older, smaller) struct does not
+// hold whole take their defaults.
 SubParseOptions doc_options(const SubParseOptions *given) {
   SubParseOptions options;
   sub_parse_options_init(&options);
-  if (given) {
-    const size_t size = given->size < sizeof options ? given->size : sizeof options;
-    std::memcpy(&options, given, size);
-    options.size = sizeof options;
-  }
+  if (!given) return options;
+  if (DOC_OPTIONS_HOLD(given->size, format)) options.format = given->format;
+  if (DOC_OPTIONS_HOLD(given->size, encoding)) options.encoding = given->encoding;
   return options;
 }
 
@@ -37,7 +41,6 @@ void sub_parse_options_init(SubParseOptions *options) {
   std::memset(static_cast<void *>(options), 0, sizeof *options);
   options->size = sizeof *options;
   options->format = SUB_FMT_AUTO;
-  options->encoding = nullptr;
 }
 
 int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given, SubDoc **out) {
@@ -49,9 +52,12 @@ int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given
   std::memset(static_cast<void *>(doc), 0, sizeof *doc);
   int32_t rc = sub_engine_parse(doc, sub_formats, data, len, options.format, options.encoding);
   if (doc->oom) {
-    // Something was dropped on the way: the result may be incomplete.
+    // Something was dropped on the way: what is left may be incomplete, so
+    // none of it is shown. The warnings stay.
     rc = SUB_ERR_NOMEM;
     doc->succeeded = false;
+    sub_cues_clear(doc);
+    doc->detected_format = SUB_FMT_AUTO;
     sub_set_error(doc, "out of memory");
   }
   *out = doc;

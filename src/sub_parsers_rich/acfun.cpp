@@ -48,7 +48,7 @@ int acfun_add_from_obj(SubDoc *doc, yyjson_val *obj) {
   DanmakuFields fields;
   if (danmaku_read_fields(attrs, acfun_fields, acfun_start_ms, &fields) == 0) return 0;
   // The text as a C string: up to its first NUL.
-  return danmaku_add(doc, fields, yyjson_get_str(m)) >= 0 ? 1 : 0;
+  return danmaku_add(doc, fields, std::string_view(yyjson_get_str(m))) >= 0 ? 1 : 0;
 }
 
 // Comments added from a value and everything below it, to depth 5.
@@ -89,7 +89,8 @@ int sub_parse_acfun(SubDoc *doc, const char *text, size_t len) {
   yyjson_read_err err{};
   yyjson_doc *json = yyjson_read_opts(const_cast<char *>(text), len, 0, sub_yyjson_alc(), &err);
   if (!json) {
-    if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) return SUB_ERR_NOMEM;
+    // The classic answer stays "invalid JSON"; a document reports the memory.
+    if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) sub_doc_note_oom(doc);
     sub_set_error(doc, "Acfun: invalid JSON");
     return SUB_ERR_NOCUES;
   }

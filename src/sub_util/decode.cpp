@@ -57,7 +57,15 @@ const char *decode_canonical(const char *encoding) {
   return encoding;
 }
 
-enum ConvertResult { CONVERT_OK = 0, CONVERT_FAILED = -1, CONVERT_NOMEM = -2 };
+// CONVERT_OPEN_NOMEM: the converter itself could not be had for want of
+// memory. It is answered like an unknown encoding, as it always was, but a
+// document notes it: its result may differ from one with memory to spare.
+enum ConvertResult {
+  CONVERT_OK = 0,
+  CONVERT_FAILED = -1,
+  CONVERT_NOMEM = -2,
+  CONVERT_OPEN_NOMEM = -3,
+};
 
 // How a conversion meets an invalid or incomplete input sequence.
 enum ConvertMode {
@@ -68,7 +76,7 @@ enum ConvertMode {
 struct Converted {
   char *text;
   size_t len;
-  int replaced;  // invalid sequences written as U+FFFD
+  size_t replaced;  // invalid sequences written as U+FFFD
 };
 
 // Converts `in_len` bytes from `from` to UTF-8 into a new NUL-terminated heap
@@ -81,7 +89,8 @@ ConvertResult iconv_convert(const char *from, const char *in, size_t in_len, Con
                             size_t unit, Converted *out) {
   iconv_t cd = iconv_open("UTF-8", from);
   // iconv's error value is the address -1.
-  if (cd == reinterpret_cast<iconv_t>(-1)) return CONVERT_FAILED;  // NOLINT(performance-*)
+  if (cd == reinterpret_cast<iconv_t>(-1))  // NOLINT(performance-*)
+    return errno == ENOMEM ? CONVERT_OPEN_NOMEM : CONVERT_FAILED;
 
   // 4 bytes of UTF-8 per input byte always suffice for the encodings people
   // use; the buffer grows for the few whose output can be longer.
@@ -92,7 +101,7 @@ ConvertResult iconv_convert(const char *from, const char *in, size_t in_len, Con
   size_t src_left = in_len;
   size_t produced = 0;     // bytes written to buf
   size_t from_source = 0;  // of those, bytes iconv wrote (not U+FFFD)
-  int replaced = 0;
+  size_t replaced = 0;
   while (result == CONVERT_OK) {
     char *dst = buf + produced;
     size_t dst_left = cap - 1 - produced;  // the last byte is kept for the NUL
@@ -261,12 +270,13 @@ int decode_replacing(SubDoc *doc, const char *from, bool static_name, const char
   Converted out{};
   const ConvertResult rc = iconv_convert(from, in, len, CONVERT_REPLACE, unit, &out);
   if (rc == CONVERT_NOMEM) return SUB_ERR_NOMEM;
+  if (rc == CONVERT_OPEN_NOMEM) sub_doc_note_oom(doc);
   if (rc != CONVERT_OK) {
     if (!quiet) sub_set_error(doc, "iconv failed for encoding %s", from);
     return SUB_ERR_DECODE;
   }
   if (out.replaced > 0)
-    sub_warn(doc, "encoding: replaced %d invalid sequences with U+FFFD", out.replaced);
+    sub_warn(doc, "encoding: replaced %zu invalid sequences with U+FFFD", out.replaced);
   return decode_store(doc, out.text, out.len, from, !static_name);
 }
 
@@ -274,7 +284,7 @@ int decode_replacing(SubDoc *doc, const char *from, bool static_name, const char
 // noted, since another encoding is tried instead.
 bool decode_strict(SubDoc *doc, const char *from, const char *data, size_t len, Converted *out) {
   const ConvertResult rc = iconv_convert(from, data, len, CONVERT_STRICT, 1, out);
-  if (rc == CONVERT_NOMEM) sub_doc_note_oom(doc);
+  if (rc == CONVERT_NOMEM || rc == CONVERT_OPEN_NOMEM) sub_doc_note_oom(doc);
   return rc == CONVERT_OK;
 }
 

@@ -115,7 +115,8 @@ int sub_cue_add_line(SubDoc *doc, int32_t index, const char *p, size_t n) {
     if (lines.cap > INT32_MAX / 2) return -1;
     // Most cues hold one or two lines; danmaku always one.
     const int32_t cap = lines.cap ? lines.cap * 2 : 1;
-    void *grown = pool_alloc(doc, static_cast<size_t>(cap) * sizeof(char *), alignof(char *));
+    void *grown = pool_alloc(doc, sub_size_mul_add(static_cast<size_t>(cap), sizeof(char *), 0),
+                             alignof(char *));
     if (!grown) {
       sub_doc_note_oom(doc);
       return -1;

@@ -23,8 +23,10 @@ bool should_fail() {
 }
 
 void count_bytes(size_t released, size_t taken) {
-  const size_t now = bytes.fetch_add(taken, std::memory_order_relaxed) + taken - released;
-  bytes.fetch_sub(released, std::memory_order_relaxed);
+  // One step, so that threads at once never see a sum that never was;
+  // unsigned wrap-around makes a shrinking change come out right.
+  const size_t change = taken - released;
+  const size_t now = bytes.fetch_add(change, std::memory_order_relaxed) + change;
   size_t peak = bytes_peak.load(std::memory_order_relaxed);
   while (now > peak && !bytes_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
   }
@@ -58,12 +60,15 @@ void counting_free(void *ptr) {
 
 constexpr SubAllocator counting = {counting_malloc, counting_realloc, counting_free};
 
-const bool installed = (sub_set_allocator(&counting), true);
-
 }  // namespace
 
+// Before any other initialiser of the program can allocate through the
+// library, so that every block it frees was counted when taken.
+__attribute__((constructor(101))) static void fault_alloc_install() {
+  sub_set_allocator(&counting);
+}
+
 void sub_alloc_fail_at(uint64_t n, bool every_after) {
-  (void)installed;
   attempts.store(0, std::memory_order_relaxed);
   fail_after.store(every_after, std::memory_order_relaxed);
   fail_at.store(n, std::memory_order_relaxed);

@@ -14,6 +14,7 @@ pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
       googletest libgtest-dev libbenchmark-dev binutils python3
       dpkg-dev groff-base)
 missing=()
+updated=0
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
@@ -21,7 +22,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
   need_root
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  updated=1
+  log=$(mktemp)
+  apt-get install -y -q --no-install-recommends "${missing[@]}" >"$log" 2>&1 ||
+    { cat "$log" >&2; rm -f "$log"; echo "setup: could not install: ${missing[*]}" >&2; exit 1; }
+  rm -f "$log"
 fi
 
 # yyjson >= 0.12: Debian 12 lacks it, so take libyyjson-dev and its runtime
@@ -55,7 +60,8 @@ fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/lists/partial" "$tmp/debs"
-chmod -R 755 "$tmp"  # apt downloads as the unprivileged _apt user
+chmod -R 755 "$tmp"  # apt reads and downloads as the unprivileged _apt user
+if id _apt >/dev/null 2>&1; then chown _apt "$tmp/debs"; fi
 echo "deb $uri unstable main" >"$tmp/unstable.list"
 apt_opts=(-o "Dir::Etc::SourceList=$tmp/unstable.list" -o Dir::Etc::SourceParts=/dev/null
           -o "Dir::State::Lists=$tmp/lists")
@@ -68,6 +74,18 @@ if ! dpkg --compare-versions "${dev_ver%%-*}" ge 0.12; then
   exit 1
 fi
 (cd "$tmp/debs" && apt-get "${apt_opts[@]}" download libyyjson-dev "${runtime:-libyyjson0}" >/dev/null)
-dpkg -i "$tmp"/debs/*.deb >/dev/null
+# The temporary source serves the download only. apt-get installs the files
+# (dpkg -i would not look at their dependencies) and takes whatever they
+# depend on from this machine's own suite, never from unstable: when a later
+# yyjson in unstable needs more than Debian 12 has, this stops here with
+# apt-get's account of what is missing, and leaves no half-installed package.
+if [ "$updated" -eq 0 ]; then apt-get update -qq; fi  # this machine's own lists
+if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+     "$tmp"/debs/*.deb >"$tmp/install.log" 2>&1; then
+  cat "$tmp/install.log" >&2
+  echo "setup: libyyjson-dev $dev_ver from unstable cannot be installed on this system" \
+       "(apt-get's reasons above)" >&2
+  exit 1
+fi
 pkg-config --atleast-version=0.12 yyjson
 echo "setup: installed yyjson $(pkg-config --modversion yyjson)"

@@ -1,6 +1,7 @@
 /*
  * print_cues: the smallest complete host of the library. Reads a file, lets
- * the library detect its format, and prints every cue with its lines.
+ * the library detect its format, parses it into a document of its own and
+ * prints every cue with its lines.
  * Usage: print_cues FILE [ENCODING]
  */
 #include <stdio.h>
@@ -37,6 +38,8 @@ static char *read_file(const char *path, size_t *len) {
 }
 
 int main(int argc, char **argv) {
+  SubParseOptions options;
+  SubDoc *doc = NULL;
   size_t len = 0;
   char *data;
   int32_t rc, i, k;
@@ -49,21 +52,27 @@ int main(int argc, char **argv) {
     perror(argv[1]);
     return 66;
   }
-  rc = sub_parse(data, len, -1, argc > 2 ? argv[2] : NULL);
-  free(data); /* the library keeps its own copy of everything it returns */
-  if (rc != 0) {
-    fprintf(stderr, "%s: %s (code %d)\n", argv[1], sub_last_error(), (int)rc);
+  sub_parse_options_init(&options); /* detect the format, decode automatically */
+  if (argc > 2) options.encoding = argv[2];
+  rc = sub_doc_parse(data, len, &options, &doc);
+  free(data); /* the document holds its own copy of everything it returns */
+  if (rc != SUB_OK) {
+    /* doc is NULL only when memory ran out before it could be made */
+    fprintf(stderr, "%s: %s (code %d)\n", argv[1], doc ? sub_doc_error(doc) : "out of memory",
+            (int)rc);
+    sub_doc_free(doc);
     return (int)rc;
   }
   printf("subparse %s, format %s, %d cues\n", SUBPARSE_VERSION,
-         sub_format_name(sub_detected_format()), (int)sub_cue_count());
-  for (i = 0; i < sub_cue_count(); i++) {
-    printf("%d --> %d", (int)sub_cue_start_ms(i), (int)sub_cue_end_ms(i));
-    for (k = 0; k < sub_cue_line_count(i); k++)
-      printf("%s%s", k ? " | " : "  ", sub_cue_line(i, k));
+         sub_format_name(sub_doc_format(doc)), (int)sub_doc_cue_count(doc));
+  for (i = 0; i < sub_doc_cue_count(doc); i++) {
+    printf("%d --> %d", (int)sub_doc_cue_start_ms(doc, i), (int)sub_doc_cue_end_ms(doc, i));
+    for (k = 0; k < sub_doc_cue_line_count(doc, i); k++)
+      printf("%s%s", k ? " | " : "  ", sub_doc_cue_line(doc, i, k));
     putchar('\n');
   }
-  for (i = 0; i < sub_warning_count(); i++) fprintf(stderr, "warning: %s\n", sub_warning(i));
-  sub_clear();
+  for (i = 0; i < sub_doc_warning_count(doc); i++)
+    fprintf(stderr, "warning: %s\n", sub_doc_warning(doc, i));
+  sub_doc_free(doc);
   return 0;
 }

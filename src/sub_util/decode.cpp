@@ -280,23 +280,29 @@ int decode_replacing(SubDoc *doc, const char *from, bool static_name, const char
   return decode_store(doc, out.text, out.len, from, !static_name);
 }
 
-// A strict conversion for the fallback; a failure for want of memory is
-// noted, since another encoding is tried instead.
-bool decode_strict(SubDoc *doc, const char *from, const char *data, size_t len, Converted *out) {
+// A strict conversion for the fallback. Running out of memory ends the
+// fallback (another encoding would give other text, not the same text
+// with less memory); a converter that could not even be opened is answered
+// like an unknown one, but noted.
+ConvertResult decode_strict(SubDoc *doc, const char *from, const char *data, size_t len,
+                            Converted *out) {
   const ConvertResult rc = iconv_convert(from, data, len, CONVERT_STRICT, 1, out);
-  if (rc == CONVERT_NOMEM || rc == CONVERT_OPEN_NOMEM) sub_doc_note_oom(doc);
-  return rc == CONVERT_OK;
+  if (rc == CONVERT_OPEN_NOMEM) sub_doc_note_oom(doc);
+  return rc;
 }
 
 // Invalid UTF-8 without a name: CP1252 when it converts every byte, else
 // ISO-8859-1, else the raw bytes.
 int decode_fallback(SubDoc *doc, const char *data, size_t len) {
   Converted out{};
-  if (decode_strict(doc, "CP1252", data, len, &out)) {
+  ConvertResult rc = decode_strict(doc, "CP1252", data, len, &out);
+  if (rc == CONVERT_OK) {
     sub_warn(doc, "encoding: auto-detected as CP1252 (invalid UTF-8)");
     return decode_store(doc, out.text, out.len, "CP1252", false);
   }
-  if (decode_strict(doc, "ISO-8859-1", data, len, &out)) {
+  if (rc != CONVERT_NOMEM) rc = decode_strict(doc, "ISO-8859-1", data, len, &out);
+  if (rc == CONVERT_NOMEM) return SUB_ERR_NOMEM;
+  if (rc == CONVERT_OK) {
     sub_warn(doc, "encoding: fell back to ISO-8859-1");
     return decode_store(doc, out.text, out.len, "ISO-8859-1", false);
   }

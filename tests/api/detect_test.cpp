@@ -197,7 +197,7 @@ TEST(Detect, LengthBoundsTheBuffer) {
 TEST(Detect, LeavesParseStateAlone) {
   sub_clear();
   EXPECT_EQ(detect("WEBVTT\n", nullptr), 1);
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   EXPECT_STREQ(sub_last_error(), "");
   EXPECT_EQ(sub_warning_count(), 0);
   EXPECT_EQ(sub_cue_count(), 0);

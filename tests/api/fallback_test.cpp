@@ -71,7 +71,7 @@ TEST(Fallback, TextsDetectionCannotName) {
       const bool accepted = rc == 0 && sub_detected_format() == format;
       EXPECT_EQ(accepted, format == row.format) << sub_format_name(format);
     }
-    EXPECT_EQ(sub_parse(row.doc.data(), row.doc.size(), -1, nullptr), 0);
+    EXPECT_EQ(sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
     EXPECT_EQ(sub_detected_format(), row.format);
     EXPECT_STREQ(sub_last_error(), "");
     EXPECT_EQ(subtest::current_cues(), row.cues);
@@ -84,9 +84,9 @@ TEST(Fallback, TextsDetectionCannotName) {
 TEST(Fallback, NothingAccepts) {
   const std::string doc = "nothing to read here\n";
   ASSERT_EQ(sub_detect_format(doc.data(), doc.size(), nullptr), -1);
-  EXPECT_EQ(sub_parse(doc.data(), doc.size(), -1, nullptr), 5);
+  EXPECT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), "all parsers failed");
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   EXPECT_EQ(sub_cue_count(), 0);
   EXPECT_STREQ(sub_result_json(), "{}");
   sub_clear();

@@ -181,7 +181,7 @@ TEST_F(Dispatch, EveryAttemptStartsWithEmptyStoreAndErrorButKeepsWarnings) {
     EXPECT_EQ(sub_warning(i), std::string(sub_format_name(fallback_order[i])) + " warning");
   // The store holds what the last attempt left; there is no document.
   EXPECT_EQ(subtest::current_cues(), (std::vector<subtest::CueView>{{0, 50, {"srt"}}}));
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   EXPECT_STREQ(sub_result_json(), "{}");
 }
 
@@ -192,7 +192,7 @@ TEST_F(Dispatch, SuccessWithoutCuesDoesNotEndTheSearch) {
   ASSERT_EQ(parse(plain, -1), 0);
   EXPECT_EQ(called(), (std::vector<int32_t>{1, 2, 8}));
   EXPECT_EQ(calls[1].detected_seen, 1);  // not cleared between attempts
-  EXPECT_EQ(sub_detected_format(), 8);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_SAMI);
   EXPECT_EQ(sub_result_json(), doc(8, 1));
 
   // Nobody adds a cue: code 5, but the identifier one attempt stored stays.
@@ -201,7 +201,7 @@ TEST_F(Dispatch, SuccessWithoutCuesDoesNotEndTheSearch) {
   EXPECT_EQ(parse(plain, -1), 5);
   EXPECT_EQ(calls.size(), 11u);
   EXPECT_STREQ(sub_last_error(), "all parsers failed");
-  EXPECT_EQ(sub_detected_format(), 1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_VTT);
   EXPECT_STREQ(sub_result_json(), "{}");
 }
 
@@ -252,7 +252,7 @@ TEST_F(Dispatch, RequestedFormatRunsOnceWithOnlyItsSecondChance) {
     EXPECT_EQ(parse(plain, format), 20 + last);
     EXPECT_EQ(called(), expected);
     EXPECT_EQ(sub_last_error(), std::string(sub_format_name(last)) + " failed");
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
     EXPECT_STREQ(sub_result_json(), "{}");
 
     // Success without any cue is a success when the format is known.
@@ -358,7 +358,7 @@ TEST_F(Dispatch, RejectedCallsLeaveNoTraceOfThePreviousResult) {
     EXPECT_STREQ(sub_last_error(), row.error);
     EXPECT_EQ(sub_cue_count(), 0);
     EXPECT_EQ(sub_warning_count(), 0);
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
     EXPECT_STREQ(sub_result_json(), "{}");
   }
 }

@@ -42,7 +42,7 @@ class State : public ::testing::Test {
 
 void expect_reset_state() {
   EXPECT_EQ(sub_cue_count(), 0);
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   EXPECT_STREQ(sub_last_error(), "");
   EXPECT_STREQ(sub_result_json(), "{}");
   EXPECT_EQ(sub_warning_count(), 0);
@@ -275,7 +275,7 @@ TEST_F(State, EmptyingTheCueStoreTouchesNothingElse) {
   EXPECT_STREQ(sub_last_error(), "failed");
   EXPECT_STREQ(sub_classic_doc()->text, "abc");
   EXPECT_EQ(sub_classic_doc()->text_len, 3u);
-  EXPECT_EQ(sub_detected_format(), 3);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_MICRODVD);
   EXPECT_EQ(sub_cue_add(sub_classic_doc(), 5, 6), 0);  // the store starts over
 }
 

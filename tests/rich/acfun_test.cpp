@@ -182,7 +182,7 @@ const Row rows[] = {
 TEST(AcfunParser, Table) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    const int rc = sub_parse(row.doc.data(), row.doc.size(), 10, nullptr);
+    const int rc = sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_ACFUN, nullptr);
     EXPECT_EQ(rc, row.error ? 5 : 0);
     EXPECT_STREQ(sub_last_error(), row.error ? row.error : "");
     EXPECT_EQ(sub_detected_format(), row.error ? -1 : 10);
@@ -217,7 +217,7 @@ TEST(AcfunParser, Json) {
   };
   for (const JsonRow &row : json_rows) {
     SCOPED_TRACE(row.doc);
-    ASSERT_EQ(sub_parse(row.doc.data(), row.doc.size(), 10, nullptr), 0);
+    ASSERT_EQ(sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_ACFUN, nullptr), SUB_OK);
     EXPECT_EQ(std::string(sub_result_json()), row.want);
   }
   sub_clear();
@@ -227,19 +227,19 @@ TEST(AcfunParser, Json) {
 TEST(AcfunParser, VeryDeepDocuments) {
   const size_t depth = 10u << 20;
   const std::string open(depth, '[');
-  EXPECT_EQ(sub_parse(open.data(), open.size(), 10, nullptr), 5);
+  EXPECT_EQ(sub_parse(open.data(), open.size(), SUB_FMT_ACFUN, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), invalid);
 
   const std::string balanced = open + std::string(depth, ']');
-  EXPECT_EQ(sub_parse(balanced.data(), balanced.size(), 10, nullptr), 5);
+  EXPECT_EQ(sub_parse(balanced.data(), balanced.size(), SUB_FMT_ACFUN, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), none);
 
   const std::string beside = "[[" + cm("1") + "]," + balanced + "," + cm("2") + "]";
-  ASSERT_EQ(sub_parse(beside.data(), beside.size(), 10, nullptr), 0);
+  ASSERT_EQ(sub_parse(beside.data(), beside.size(), SUB_FMT_ACFUN, nullptr), SUB_OK);
   expect_danmaku(current_danmaku(), {at(1000), at(2000)});
 
   const std::string objects = in_objects(200000, cm("1"));
-  EXPECT_EQ(sub_parse(objects.data(), objects.size(), 10, nullptr), 5);
+  EXPECT_EQ(sub_parse(objects.data(), objects.size(), SUB_FMT_ACFUN, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), none);
   sub_clear();
 }
@@ -263,14 +263,14 @@ TEST(AcfunParser, Detection) {
   }
 
   const std::string doc = "[" + cm("3,255,4,30", "a") + "]";
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), -1, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 10);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_ACFUN);
   expect_danmaku(current_danmaku(), {{3000, 6000, {"a"}, 4, 255, 30.0f}});
   // Detected but without comments: no other parser is tried.
   const std::string empty = R"([{"c":"","m":"a"}])";
-  EXPECT_EQ(sub_parse(empty.data(), empty.size(), -1, nullptr), 5);
+  EXPECT_EQ(sub_parse(empty.data(), empty.size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), none);
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   sub_clear();
 }
 
@@ -285,7 +285,7 @@ TEST(AcfunParser, AllocationFailures) {
         [&](uint64_t) {
           EXPECT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
           if (rc == 0) {
-            EXPECT_EQ(sub_detected_format(), 10);
+            EXPECT_EQ(sub_detected_format(), SUB_FMT_ACFUN);
           }
           for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 1);
         });
@@ -305,9 +305,9 @@ TEST(AcfunCorpus, EveryFileParses) {
   for (const auto &path : files) {
     SCOPED_TRACE(path.filename().string());
     const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
+    if (sub_parse(data.data(), data.size(), SUB_FMT_AUTO, nullptr) == SUB_OK)
       ++auto_ok[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), 10, nullptr) == 0) {
+    if (sub_parse(data.data(), data.size(), SUB_FMT_ACFUN, nullptr) == SUB_OK) {
       ++own_ok[sub_format_name(sub_detected_format())];
       EXPECT_GT(sub_cue_count(), 0);
       for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 1);

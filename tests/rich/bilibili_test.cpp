@@ -143,7 +143,7 @@ const Row rows[] = {
 TEST(BilibiliParser, Table) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    const int rc = sub_parse(row.doc.data(), row.doc.size(), 9, nullptr);
+    const int rc = sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_BILIBILI, nullptr);
     EXPECT_EQ(rc, row.rc);
     EXPECT_STREQ(sub_last_error(), row.rc == 0 ? "" : no_cue.c_str());
     EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 9 : -1);
@@ -158,7 +158,7 @@ TEST(BilibiliParser, LengthIgnored) {
   sub_doc_reset(sub_classic_doc());
   EXPECT_EQ(sub_parse_bilibili(sub_classic_doc(), doc.c_str(), doc.size()), 0);
   EXPECT_EQ(sub_cue_count(), 1);
-  EXPECT_EQ(sub_detected_format(), 9);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_BILIBILI);
   sub_clear();
 }
 
@@ -188,7 +188,7 @@ TEST(BilibiliParser, Json) {
   };
   for (const JsonRow &row : json_rows) {
     SCOPED_TRACE(row.doc);
-    ASSERT_EQ(sub_parse(row.doc.data(), row.doc.size(), 9, nullptr), 0);
+    ASSERT_EQ(sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_BILIBILI, nullptr), SUB_OK);
     EXPECT_EQ(std::string(sub_result_json()), row.want);
   }
   sub_clear();
@@ -211,12 +211,12 @@ TEST(BilibiliParser, Detection) {
   }
 
   const std::string doc = R"(<?xml version="1.0"?><i><d p="3,1,25,255">a</d></i>)";
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), -1, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 9);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_BILIBILI);
   EXPECT_STREQ(sub_last_error(), "");
   // Detected but not readable: the Bilibili parser is not followed by others.
   const std::string spaced = R"(<i><d p ="1">a</d></i>)";
-  EXPECT_EQ(sub_parse(spaced.data(), spaced.size(), -1, nullptr), 5);
+  EXPECT_EQ(sub_parse(spaced.data(), spaced.size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), "no Bilibili danmaku");
   sub_clear();
 }
@@ -224,15 +224,15 @@ TEST(BilibiliParser, Detection) {
 // A danmaku file handed over as YouTube XML is read by the second chance.
 TEST(BilibiliParser, SecondChanceAfterYouTube) {
   const std::string doc = R"(<i><d p="3,1,25,255">a</d></i>)";
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 9);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_YTXML, nullptr), SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_BILIBILI);
   EXPECT_STREQ(sub_last_error(), "no YouTube XML cues");
   EXPECT_EQ(sub_cue_count(), 1);
   EXPECT_EQ(sub_cue_is_danmu(0), 1);
   EXPECT_EQ(std::string(sub_result_json()).rfind(R"({"format":"bilibili",)", 0), 0u);
 
   const std::string neither = "<i>nothing</i>";
-  EXPECT_EQ(sub_parse(neither.data(), neither.size(), 6, nullptr), 5);
+  EXPECT_EQ(sub_parse(neither.data(), neither.size(), SUB_FMT_YTXML, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), "no Bilibili danmaku");
   EXPECT_STREQ(sub_result_json(), "{}");
   sub_clear();

@@ -60,7 +60,7 @@ TEST(LrcOrder, MatchesTheExchangeSortOnRandomFiles) {
     if (offset && file.rfind("[offset:", 0) != 0)
       file += "[offset:" + std::to_string(offset) + "]\n";
     for (Entry &e : entries) e.time -= offset;
-    ASSERT_EQ(sub_parse(file.data(), file.size(), SUB_FMT_LRC, nullptr), 0) << file;
+    ASSERT_EQ(sub_parse(file.data(), file.size(), SUB_FMT_LRC, nullptr), SUB_OK) << file;
     ASSERT_EQ(subtest::current_cues(), reference_cues(entries)) << file;
   }
   sub_clear();

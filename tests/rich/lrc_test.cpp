@@ -149,7 +149,7 @@ const Row rows[] = {
 TEST(LrcParser, Table) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    const int rc = sub_parse(row.doc.data(), row.doc.size(), 7, nullptr);
+    const int rc = sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_LRC, nullptr);
     EXPECT_EQ(rc, row.rc);
     EXPECT_STREQ(sub_last_error(), row.rc == 0 ? "" : no_lyrics.c_str());
     EXPECT_EQ(sub_detected_format(), row.rc == 0 ? 7 : -1);
@@ -160,7 +160,7 @@ TEST(LrcParser, Table) {
 
 TEST(LrcParser, Json) {
   const std::string doc = "[00:01.00]a \"b\"\n[00:02.00]";
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), 7, nullptr), 0);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_LRC, nullptr), SUB_OK);
   EXPECT_STREQ(sub_result_json(),
                R"({"format":"lrc","cues":[{"start":1000,"end":2000,"lines":["a \"b\""]},)"
                R"({"start":2000,"end":5000,"lines":[""]}]})");
@@ -187,11 +187,11 @@ TEST(LrcParser, Detection) {
 
   // Detected and parsed; a detected file that fails is not handed to others.
   const std::string doc = "[ti:Song]\n[00:01.00]a\n";
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), -1, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 7);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_LRC);
   EXPECT_EQ(subtest::current_cues(), (std::vector<CueView>{{1000, 4000, {"a"}}}));
   const std::string tags = "[ti:Song]\n[ar:Singer]\n00:00:01,000 --> 00:00:02,000\n";
-  EXPECT_EQ(sub_parse(tags.data(), tags.size(), -1, nullptr), 5);
+  EXPECT_EQ(sub_parse(tags.data(), tags.size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), "no LRC lyrics");
   sub_clear();
 }
@@ -206,7 +206,7 @@ TEST(LrcParser, AllocationFailures) {
         [&](uint64_t) {
           EXPECT_TRUE(rc == 0 || rc == 4 || rc == 5) << rc;
           if (rc == 0) {
-            EXPECT_EQ(sub_detected_format(), 7);
+            EXPECT_EQ(sub_detected_format(), SUB_FMT_LRC);
             EXPECT_LE(sub_cue_count(), 3);
           }
         });
@@ -226,9 +226,9 @@ TEST(LrcCorpus, EveryFileParses) {
   for (const auto &path : files) {
     SCOPED_TRACE(path.filename().string());
     const std::string data = subtest::read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
+    if (sub_parse(data.data(), data.size(), SUB_FMT_AUTO, nullptr) == SUB_OK)
       ++auto_ok[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), 7, nullptr) == 0) {
+    if (sub_parse(data.data(), data.size(), SUB_FMT_LRC, nullptr) == SUB_OK) {
       ++own_ok[sub_format_name(sub_detected_format())];
       EXPECT_GT(sub_cue_count(), 0);
     }

@@ -197,11 +197,11 @@ TEST(SamiParser, DirectFormatEightAndDetection) {
     SCOPED_TRACE(row.name);
     sub_doc_reset(sub_classic_doc());
     expect_result(row, sub_parse_sami(sub_classic_doc(), row.input.c_str(), row.input.size()));
-    expect_result(row, sub_parse(row.input.data(), row.input.size(), 8, nullptr));
+    expect_result(row, sub_parse(row.input.data(), row.input.size(), SUB_FMT_SAMI, nullptr));
     EXPECT_TRUE(subtest::json_fits(row.error ? 5 : 0, SUB_FMT_SAMI));
     if (!row.error) {
       EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), 8);
-      expect_result(row, sub_parse(row.input.data(), row.input.size(), -1, nullptr));
+      expect_result(row, sub_parse(row.input.data(), row.input.size(), SUB_FMT_AUTO, nullptr));
     }
   }
   sub_clear();
@@ -214,9 +214,9 @@ TEST(SamiParser, DetectedButRejected) {
   const char *errors[] = {no_sync, no_cues};
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(rows[i]);
-    EXPECT_EQ(sub_parse(rows[i].data(), rows[i].size(), -1, nullptr), 5);
+    EXPECT_EQ(sub_parse(rows[i].data(), rows[i].size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
     EXPECT_STREQ(sub_last_error(), errors[i]);
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   }
   sub_clear();
 }
@@ -225,11 +225,11 @@ TEST(SamiParser, AllocationFailures) {
   const std::string text =
       "<SAMI><BODY><SYNC Start=1000><P>Hello<br>world</P><SYNC Start=2000><P>&nbsp;"
       "<SYNC Start=3000><P>Bye</P></BODY></SAMI>";
-  EXPECT_GT(
-      subtest::parse_under_allocation_failures(
-          [&] { return sub_parse(text.data(), text.size(), 8, nullptr); }, {0, 4, 5}, SUB_FMT_SAMI),
-      0u);
-  EXPECT_EQ(sub_parse(text.data(), text.size(), 8, nullptr), 0);
+  EXPECT_GT(subtest::parse_under_allocation_failures(
+                [&] { return sub_parse(text.data(), text.size(), SUB_FMT_SAMI, nullptr); },
+                {0, 4, 5}, SUB_FMT_SAMI),
+            0u);
+  EXPECT_EQ(sub_parse(text.data(), text.size(), SUB_FMT_SAMI, nullptr), SUB_OK);
   EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"Hello", "world"}}, {3000, 4000, {"Bye"}}}));
   sub_clear();
 }

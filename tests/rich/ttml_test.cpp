@@ -259,10 +259,10 @@ TEST(TtmlParser, DirectFormatFiveAndDetection) {
     SCOPED_TRACE(row.name);
     sub_doc_reset(sub_classic_doc());
     expect_row(row, sub_parse_ttml(sub_classic_doc(), row.doc.c_str(), row.doc.size()));
-    expect_row(row, sub_parse(row.doc.data(), row.doc.size(), 5, nullptr));
+    expect_row(row, sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_TTML, nullptr));
     if (sub_detect_format(row.doc.data(), row.doc.size(), nullptr) == 5) {
       ++detected;
-      expect_row(row, sub_parse(row.doc.data(), row.doc.size(), -1, nullptr));
+      expect_row(row, sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_AUTO, nullptr));
     }
   }
   EXPECT_GT(detected, 50);
@@ -326,7 +326,7 @@ TEST(TtmlParser, WarningsAgainInEveryParse) {
   EXPECT_EQ(subtest::current_warnings(),
             (std::vector<std::string>{warn_tick, warn_frame, warn_tick, warn_frame}));
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(sub_parse(doc.data(), doc.size(), 5, nullptr), 0);
+    EXPECT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_TTML, nullptr), SUB_OK);
     EXPECT_EQ(subtest::current_warnings(), (std::vector<std::string>{warn_tick, warn_frame}));
   }
   sub_clear();
@@ -349,8 +349,8 @@ TEST(TtmlParser, EndToEndJson) {
   EXPECT_EQ(sub_detect_format(document.data(), document.size(), nullptr), 5);
   for (const int32_t format : {-1, 5}) {
     SCOPED_TRACE(format);
-    ASSERT_EQ(sub_parse(document.data(), document.size(), format, nullptr), 0);
-    EXPECT_EQ(sub_detected_format(), 5);
+    ASSERT_EQ(sub_parse(document.data(), document.size(), format, nullptr), SUB_OK);
+    EXPECT_EQ(sub_detected_format(), SUB_FMT_TTML);
     EXPECT_STREQ(sub_last_error(), "");
     EXPECT_EQ(subtest::current_warnings(), std::vector<std::string>{warn_frame});
     EXPECT_STREQ(sub_result_json(),
@@ -360,19 +360,19 @@ TEST(TtmlParser, EndToEndJson) {
                  R"({"start":2000,"end":3000,"lines":["café \\ x"]}]})");
   }
   const std::string none = "<tt><body><p begin=\"1s\">x</p></body></tt>";
-  EXPECT_EQ(sub_parse(none.data(), none.size(), -1, nullptr), 5);
+  EXPECT_EQ(sub_parse(none.data(), none.size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), no_cues);
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   EXPECT_STREQ(sub_result_json(), "{}");
   sub_clear();
 }
 
 TEST(TtmlParser, AllocationFailures) {
   EXPECT_GT(subtest::parse_under_allocation_failures(
-                [&] { return sub_parse(document.data(), document.size(), 5, nullptr); }, {0, 4, 5},
-                SUB_FMT_TTML),
+                [&] { return sub_parse(document.data(), document.size(), SUB_FMT_TTML, nullptr); },
+                {0, 4, 5}, SUB_FMT_TTML),
             0u);
-  EXPECT_EQ(sub_parse(document.data(), document.size(), 5, nullptr), 0);
+  EXPECT_EQ(sub_parse(document.data(), document.size(), SUB_FMT_TTML, nullptr), SUB_OK);
   EXPECT_EQ(sub_cue_count(), 3);
   sub_clear();
 }

@@ -132,16 +132,16 @@ TEST(YtxmlParser, Table) {
         row.rc == 0 ? "" : "no YouTube XML cues", SUB_FMT_YTXML, row.cues));
     for (int32_t i = 0; i < sub_cue_count(); ++i) EXPECT_EQ(sub_cue_is_danmu(i), 0);
     // The same through sub_parse; a failure goes on to the Bilibili parser.
-    EXPECT_TRUE(subtest::parse_left(sub_parse(row.doc.data(), row.doc.size(), 6, nullptr), row.rc,
-                                    row.rc == 0 ? "" : "no Bilibili danmaku", SUB_FMT_YTXML,
-                                    row.cues));
+    EXPECT_TRUE(subtest::parse_left(
+        sub_parse(row.doc.data(), row.doc.size(), SUB_FMT_YTXML, nullptr), row.rc,
+        row.rc == 0 ? "" : "no Bilibili danmaku", SUB_FMT_YTXML, row.cues));
   }
   sub_clear();
 }
 
 TEST(YtxmlParser, Json) {
   const std::string doc = t("1.5", "2", "Say \"hi\"\n/ bye") + t("-1", "3", "é");
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 0);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_YTXML, nullptr), SUB_OK);
   EXPECT_EQ(std::string(sub_result_json()),
             R"({"format":"ytxml","cues":[{"start":1500,"end":3500,"lines":["Say \"hi\"\n/ bye"]},)"
             R"({"start":-1000,"end":2000,"lines":["é"]}]})");
@@ -165,12 +165,12 @@ TEST(YtxmlParser, Detection) {
   }
 
   const std::string doc = "<transcript>" + t("1", "1") + "</transcript>";
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), -1, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 6);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_YTXML);
   // Not detected, but read in the fallback order.
   const std::string upper = "<transcript><TEXT START=\"1\" DUR=\"1\">x</TEXT></transcript>";
-  ASSERT_EQ(sub_parse(upper.data(), upper.size(), -1, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 6);
+  ASSERT_EQ(sub_parse(upper.data(), upper.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_YTXML);
   EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"x"}}}));
   sub_clear();
 }
@@ -179,8 +179,8 @@ TEST(YtxmlParser, Detection) {
 // YouTube parser's message stays.
 TEST(YtxmlParser, BilibiliSecondChance) {
   const std::string doc = "<i><d p=\"3,1,25,255\">a</d></i>";
-  ASSERT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 9);
+  ASSERT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_YTXML, nullptr), SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_BILIBILI);
   EXPECT_STREQ(sub_last_error(), "no YouTube XML cues");
   EXPECT_TRUE(subtest::cues_are({{3000, 6000, {"a"}}}));
   EXPECT_EQ(sub_cue_is_danmu(0), 1);
@@ -194,7 +194,7 @@ TEST(YtxmlParser, UnclosedElementsAreLinear) {
   const double seconds = subtest::seconds_to_run([&] {
     sub_doc_reset(sub_classic_doc());
     EXPECT_EQ(sub_parse_ytxml(sub_classic_doc(), doc.c_str(), doc.size()), 5);
-    EXPECT_EQ(sub_parse(doc.data(), doc.size(), 6, nullptr), 5);
+    EXPECT_EQ(sub_parse(doc.data(), doc.size(), SUB_FMT_YTXML, nullptr), SUB_ERR_NOCUES);
   });
   EXPECT_LT(seconds, 3.0);
   sub_clear();

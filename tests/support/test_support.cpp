@@ -280,9 +280,9 @@ std::optional<CorpusCounts> run_corpus(const std::string &folder,
   for (const auto &path : files) {
     SCOPED_TRACE(path.filename().string());
     const std::string data = read_file(path.string());
-    if (sub_parse(data.data(), data.size(), -1, nullptr) == 0)
+    if (sub_parse(data.data(), data.size(), SUB_FMT_AUTO, nullptr) == SUB_OK)
       ++counts.detected[sub_format_name(sub_detected_format())];
-    if (sub_parse(data.data(), data.size(), format, nullptr) == 0) {
+    if (sub_parse(data.data(), data.size(), format, nullptr) == SUB_OK) {
       ++counts.own[sub_format_name(sub_detected_format())];
       EXPECT_GT(sub_cue_count(), 0);
     } else {

@@ -216,7 +216,7 @@ TEST(AssParser, DirectAndThroughFormatTwo) {
 TEST(AssParser, Json) {
   const std::string text =
       header + "Dialogue: 0,0:00:01.00,0:00:02.50,Default,,0,0,0,,\"q\"\\N/\\\n";
-  ASSERT_EQ(sub_parse(text.data(), text.size(), 2, nullptr), 0);
+  ASSERT_EQ(sub_parse(text.data(), text.size(), SUB_FMT_ASS, nullptr), SUB_OK);
   EXPECT_STREQ(sub_result_json(),
                R"({"format":"ass","cues":[{"start":1000,"end":2500,"lines":["\"q\"","/\\"]}]})");
   sub_clear();
@@ -242,7 +242,7 @@ TEST(AssParser, ThroughDetection) {
   for (const DetectRow &row : detect_rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), 2);
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), row.rc);
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), SUB_FMT_AUTO, nullptr), row.rc);
     EXPECT_STREQ(sub_last_error(), row.error);
     EXPECT_EQ(sub_detected_format(), row.rc ? -1 : 2);
     if (row.rc == 0) {
@@ -252,7 +252,7 @@ TEST(AssParser, ThroughDetection) {
   // Without a section header detection names nothing and the fallback order
   // (WebVTT first, then ASS) finds nothing either.
   const std::string bare = "Format: Start, End, Text\n" + event("a");
-  EXPECT_EQ(sub_parse(bare.data(), bare.size(), -1, nullptr), 5);
+  EXPECT_EQ(sub_parse(bare.data(), bare.size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), "all parsers failed");
   sub_clear();
 }
@@ -262,7 +262,8 @@ TEST(AssParser, ThroughDetection) {
 TEST(AssParser, AllocationFailures) {
   const std::string text = header + full_event("a\\Nb") + "\n" + full_event("c") + "\n";
   subtest::parse_under_allocation_failures(
-      [&] { return sub_parse(text.data(), text.size(), 2, nullptr); }, {0, 4, 5}, SUB_FMT_ASS,
+      [&] { return sub_parse(text.data(), text.size(), SUB_FMT_ASS, nullptr); }, {0, 4, 5},
+      SUB_FMT_ASS,
       [](int rc) {
         if (rc == 5) {
           EXPECT_STREQ(sub_last_error(), "no ASS cues");

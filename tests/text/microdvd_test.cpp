@@ -130,9 +130,9 @@ TEST(MicroDvdParser, DirectAndThroughFormatThree) {
                                     row.rc, row.rc ? "no MicroDVD cues" : "", SUB_FMT_MICRODVD,
                                     row.cues));
     // A failure goes on to the SubViewer parser, whose message stays.
-    EXPECT_TRUE(subtest::parse_left(sub_parse(row.input.data(), row.input.size(), 3, nullptr),
-                                    row.rc, row.rc ? "SubViewer: missing [INFORMATION]" : "",
-                                    SUB_FMT_MICRODVD, row.cues));
+    EXPECT_TRUE(subtest::parse_left(
+        sub_parse(row.input.data(), row.input.size(), SUB_FMT_MICRODVD, nullptr), row.rc,
+        row.rc ? "SubViewer: missing [INFORMATION]" : "", SUB_FMT_MICRODVD, row.cues));
     EXPECT_TRUE(subtest::json_fits(row.rc, SUB_FMT_MICRODVD));
   }
   sub_doc_reset(sub_classic_doc());
@@ -143,7 +143,7 @@ TEST(MicroDvdParser, DirectAndThroughFormatThree) {
 
 TEST(MicroDvdParser, Json) {
   const std::string text = "{1}{1}25\n{-25}{50}\"q\"|/\\\n{2147483647}{0}";
-  ASSERT_EQ(sub_parse(text.data(), text.size(), 3, nullptr), 0);
+  ASSERT_EQ(sub_parse(text.data(), text.size(), SUB_FMT_MICRODVD, nullptr), SUB_OK);
   EXPECT_STREQ(sub_result_json(),
                R"({"format":"microdvd","cues":[{"start":-1000,"end":2000,"lines":["\"q\"","/\\"]},)"
                R"({"start":2147483647,"end":0,"lines":[]}]})");
@@ -153,8 +153,9 @@ TEST(MicroDvdParser, Json) {
 // A failed MicroDVD parse hands the same text to the SubViewer parser: its
 // success keeps the first message, its failure reports its own.
 TEST(MicroDvdParser, SubViewerSecondChance) {
-  ASSERT_EQ(sub_parse(subviewer_text.data(), subviewer_text.size(), 3, nullptr), 0);
-  EXPECT_EQ(sub_detected_format(), 4);
+  ASSERT_EQ(sub_parse(subviewer_text.data(), subviewer_text.size(), SUB_FMT_MICRODVD, nullptr),
+            SUB_OK);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_SUBVIEWER);
   EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
   EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"one", "two"}}}));
   EXPECT_STREQ(
@@ -177,9 +178,9 @@ TEST(MicroDvdParser, SubViewerSecondChance) {
   };
   for (const FailRow &row : fail_rows) {
     SCOPED_TRACE(row.input);
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), row.format, nullptr), 5);
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), row.format, nullptr), SUB_ERR_NOCUES);
     EXPECT_STREQ(sub_last_error(), row.error);
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
     EXPECT_EQ(sub_cue_count(), 0);
     EXPECT_STREQ(sub_result_json(), "{}");
   }
@@ -204,8 +205,9 @@ TEST(MicroDvdParser, ThroughDetection) {
   for (const DetectRow &row : detect_rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), row.detected);
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), 0) << sub_last_error();
-    EXPECT_EQ(sub_detected_format(), 3);
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), SUB_FMT_AUTO, nullptr), SUB_OK)
+        << sub_last_error();
+    EXPECT_EQ(sub_detected_format(), SUB_FMT_MICRODVD);
     EXPECT_TRUE(subtest::cues_are({{row.start, 1000, {"x"}}}));
   }
   sub_clear();
@@ -249,7 +251,7 @@ TEST(MicroDvdParser, AllocationFailures) {
       subtest::parse_under_allocation_failures(
           [&] {
             return direct ? subtest::decode_and_parse(sub_parse_microdvd, in)
-                          : sub_parse(in.data(), in.size(), 3, nullptr);
+                          : sub_parse(in.data(), in.size(), SUB_FMT_MICRODVD, nullptr);
           },
           // -1: the decoding before the direct call ran out of memory.
           direct ? std::vector<int>{0, 4, 5, -1} : std::vector<int>{0, 4, 5}, input.format,

@@ -261,16 +261,16 @@ TEST(SrtParser, ThroughDetection) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), 0);
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
     EXPECT_EQ(sub_detected_format(), row.format);
     EXPECT_TRUE(subtest::cues_are({{1000, 2000, {"Hi"}}}));
     EXPECT_EQ(sub_result_json(), std::string(R"({"format":")") + sub_format_name(row.format) +
                                      R"(","cues":[{"start":1000,"end":2000,"lines":["Hi"]}]})");
   }
   const std::string nothing = "00:00:01,000 --> 00:00:02,000\n\n";
-  EXPECT_EQ(sub_parse(nothing.data(), nothing.size(), -1, nullptr), 5);
+  EXPECT_EQ(sub_parse(nothing.data(), nothing.size(), SUB_FMT_AUTO, nullptr), SUB_ERR_NOCUES);
   EXPECT_STREQ(sub_last_error(), "no SRT cues");
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   sub_clear();
 }
 

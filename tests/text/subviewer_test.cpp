@@ -158,7 +158,7 @@ TEST(SubViewerParser, DirectAndThroughFormatFour) {
 
 TEST(SubViewerParser, Json) {
   const std::string text = header + t1 + "\"q\"\ttab\n/\\[br]x\n";
-  ASSERT_EQ(sub_parse(text.data(), text.size(), 4, nullptr), 0);
+  ASSERT_EQ(sub_parse(text.data(), text.size(), SUB_FMT_SUBVIEWER, nullptr), SUB_OK);
   EXPECT_STREQ(
       sub_result_json(),
       R"({"format":"subviewer","cues":[{"start":1000,"end":2000,"lines":["\"q\"\ttab\n/\\","x"]}]})");
@@ -189,7 +189,7 @@ TEST(SubViewerParser, ThroughDetection) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(sub_detect_format(row.input.data(), row.input.size(), nullptr), row.detected);
     EXPECT_TRUE(subtest::parse_left(
-        sub_parse(row.input.data(), row.input.size(), -1, nullptr), row.rc, row.error,
+        sub_parse(row.input.data(), row.input.size(), SUB_FMT_AUTO, nullptr), row.rc, row.error,
         SUB_FMT_SUBVIEWER,
         row.rc ? std::vector<CueView>{} : std::vector<CueView>{{1000, 2000, {"a"}}}));
   }
@@ -230,7 +230,7 @@ TEST(SubViewerParser, AllocationFailures) {
     subtest::parse_under_allocation_failures(
         [&] {
           return direct ? subtest::decode_and_parse(sub_parse_subviewer, text)
-                        : sub_parse(text.data(), text.size(), 4, nullptr);
+                        : sub_parse(text.data(), text.size(), SUB_FMT_SUBVIEWER, nullptr);
         },
         // -1: the decoding before the direct call ran out of memory.
         direct ? std::vector<int>{0, 4, 5, -1} : std::vector<int>{0, 4, 5}, SUB_FMT_SUBVIEWER,

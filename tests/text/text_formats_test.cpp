@@ -114,7 +114,7 @@ TEST(TextFormats, FallbackOrderReadsWhatDetectionCannotName) {
   const std::string nothing = "no subtitles here\n";
   EXPECT_EQ(parse(nothing), 5);
   EXPECT_STREQ(sub_last_error(), "all parsers failed");
-  EXPECT_EQ(sub_detected_format(), -1);
+  EXPECT_EQ(sub_detected_format(), SUB_FMT_AUTO);
   EXPECT_STREQ(sub_result_json(), "{}");
 }
 

@@ -174,11 +174,11 @@ TEST(VttParser, ThroughDetection) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), -1, nullptr), 0);
+    EXPECT_EQ(sub_parse(row.input.data(), row.input.size(), SUB_FMT_AUTO, nullptr), SUB_OK);
     EXPECT_EQ(sub_detected_format(), row.format);
     EXPECT_TRUE(subtest::cues_are(row.cues));
   }
-  EXPECT_EQ(sub_parse(note_first.data(), note_first.size(), 1, nullptr), 0);
+  EXPECT_EQ(sub_parse(note_first.data(), note_first.size(), SUB_FMT_VTT, nullptr), SUB_OK);
   EXPECT_STREQ(sub_result_json(),
                R"({"format":"vtt","cues":[{"start":3000,"end":4000,"lines":["B"]}]})");
   sub_clear();

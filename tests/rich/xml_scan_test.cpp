@@ -95,6 +95,14 @@ TEST(XmlScan, GetAttrReadsOnlyItsView) {
   EXPECT_STREQ(out, "keep");
 }
 
+// A buffer of no bytes holds nothing, not even the NUL: presence is still told.
+TEST(XmlScan, GetAttrIntoNoBytesWritesNothing) {
+  char out[4] = "abc";
+  EXPECT_TRUE(xml_get_attr(R"(<p t="value">)", "t", out, 0));
+  EXPECT_FALSE(xml_get_attr(R"(<p u="value">)", "t", out, 0));
+  EXPECT_STREQ(out, "abc");
+}
+
 namespace {
 
 struct TextRow {

@@ -11,7 +11,7 @@ need_root() {
 }
 
 pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
-      googletest libgtest-dev libbenchmark-dev binutils python3
+      googletest libgtest-dev libbenchmark-dev libuchardet-dev binutils python3
       dpkg-dev groff-base)
 missing=()
 updated=0

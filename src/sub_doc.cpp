@@ -41,6 +41,7 @@ void sub_parse_options_init(SubParseOptions *options) {
   std::memset(static_cast<void *>(options), 0, sizeof *options);
   options->size = sizeof *options;
   options->format = SUB_FMT_AUTO;
+  options->encoding = "auto";
 }
 
 int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given, SubDoc **out) {

@@ -13,6 +13,7 @@
 #include "decode.h"
 
 #include "alloc.h"
+#include "charset.h"
 #include "doc.h"
 #include "scan_sse2.h"
 #include "strings.h"
@@ -185,61 +186,6 @@ int decode_count_invalid(const unsigned char *s, size_t len, int limit) {
   return invalid;
 }
 
-#if defined(__SSE2__)
-// Whether the sixteen bytes at p (with p[-3..-1] readable) break the UTF-8
-// structure: a continuation byte where none is due, none where one is due,
-// or a byte of F8 or above.
-inline bool decode_block_broken(const unsigned char *p) {
-  const auto load = [](const unsigned char *q) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
-  };
-  const auto at_least = [](__m128i v, unsigned char k) {
-    return _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(k))), v);
-  };
-  const __m128i v = load(p);
-  const __m128i due =
-      _mm_or_si128(_mm_or_si128(at_least(load(p - 1), 0xC0), at_least(load(p - 2), 0xE0)),
-                   at_least(load(p - 3), 0xF0));
-  const __m128i cont = _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xC0))),
-                                      _mm_set1_epi8(static_cast<char>(0x80)));
-  const __m128i bad = _mm_or_si128(_mm_xor_si128(due, cont), at_least(v, 0xF8));
-  return _mm_movemask_epi8(bad) != 0;
-}
-#endif
-
-// True when the bytes are well-formed as far as the structure goes, so that
-// the invalid-sequence count is 0: every lead byte followed by exactly the
-// continuation bytes it announces. Checked sixteen bytes at a time; false
-// also when it cannot tell cheaply.
-bool decode_structure_ok(const unsigned char *s, size_t len) {
-#if defined(__SSE2__)
-  // The first and last blocks go through a zero-padded copy, so that a
-  // sequence cut short by the end of the text shows as a missing byte.
-  unsigned char edge[3 + 16 + 16] = {};
-  const size_t head = len < 16 ? len : 16;
-  std::memcpy(edge + 3, s, head);
-  if (decode_block_broken(edge + 3)) return false;
-  size_t i = 16;
-  for (; i + 16 <= len; i += 16)
-    if (decode_block_broken(s + i)) return false;
-  if (len > 16) {
-    std::memset(edge, 0, sizeof edge);
-    std::memcpy(edge, s + i - 3, len - i + 3);
-    if (decode_block_broken(edge + 3)) return false;
-  }
-  // The bytes after the end must not be due as continuations either.
-  if (len == 0) return true;
-  const unsigned char last = s[len - 1];
-  const unsigned char second = len > 1 ? s[len - 2] : 0;
-  const unsigned char third = len > 2 ? s[len - 3] : 0;
-  return last < 0xC0 && second < 0xE0 && third < 0xF0;
-#else
-  (void)s;
-  (void)len;
-  return false;
-#endif
-}
-
 // Stores a finished text in the document, releasing the older one, with the
 // name of the encoding it came from (static, or copied when it is not).
 int decode_store(SubDoc *doc, char *text, size_t len, const char *encoding, bool copy_name) {
@@ -315,6 +261,82 @@ bool decode_has_prefix(const unsigned char *data, size_t len, std::string_view m
   return len >= mark.size() && std::memcmp(data, mark.data(), mark.size()) == 0;
 }
 
+// Whether the encoding name asks for detection ("auto", any case).
+bool decode_is_auto(const char *encoding) { return encoding && sub_str_ieq(encoding, "auto"); }
+
+// The Unicode form a byte-order mark names for "auto", with the mark's
+// length and the size of one code unit; null when there is none. UTF-32LE
+// is looked for before UTF-16LE, whose mark begins it.
+struct DecodeMark {
+  std::string_view bytes;
+  const char *name;
+  size_t unit;
+};
+constexpr DecodeMark auto_marks[] = {
+    {std::string_view("\xFF\xFE\0\0", 4), "UTF-32LE", 4},
+    {std::string_view("\0\0\xFE\xFF", 4), "UTF-32BE", 4},
+    {"\xFF\xFE", "UTF-16LE", 2},
+    {"\xFE\xFF", "UTF-16BE", 2},
+};
+
+const DecodeMark *decode_auto_mark(const unsigned char *bytes, size_t len) {
+  for (const DecodeMark &mark : auto_marks)
+    if (decode_has_prefix(bytes, len, mark.bytes)) return &mark;
+  return nullptr;
+}
+
+// UTF-8 with a few broken sequences among many good ones is UTF-8 that was
+// damaged, not another encoding: at least 8 good multi-byte sequences and
+// four for every broken one, in the first 64 KiB (the look ends at the 16th
+// broken one when the good ones are fewer by then).
+bool decode_mostly_utf8(const unsigned char *s, size_t len) {
+  constexpr size_t sample = size_t{64} << 10;
+  if (len > sample) len = sample;
+  size_t good = 0;
+  size_t bad = 0;
+  for (size_t i = 0;;) {
+    i += sub_find_non_ascii(s + i, len - i);
+    if (i >= len) break;
+    size_t subpart = 0;
+    if (const size_t seq = sub_utf8_seq(s, len, i, &subpart)) {
+      ++good;
+      i += seq;
+    } else {
+      ++bad;
+      i += subpart;
+      if (bad >= 16 && good < 4 * bad) return false;
+    }
+  }
+  return good >= 8 && good >= 4 * bad;
+}
+
+// "auto" on bytes without a mark that are not valid UTF-8: their wide form,
+// damaged UTF-8, the detector's ranking checked by strict conversions of the
+// whole text, and the classic fallback last.
+int decode_auto(SubDoc *doc, const char *data, size_t len) {
+  const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+  if (const char *wide = sub_charset_wide(bytes, len)) {
+    sub_warn(doc, "encoding: detected %s", wide);
+    return decode_replacing(doc, wide, true, data, len, wide[4] == '3' ? 4 : 2, true);
+  }
+  if (decode_mostly_utf8(bytes, len))
+    return decode_replacing(doc, "UTF-8", true, data, len, 1, true);
+  const char *names[SUB_CHARSET_MAX];
+  bool oom = false;
+  const int count = sub_charset_rank(data, len, names, &oom);
+  if (oom) sub_doc_note_oom(doc);
+  // The sample converted; the rest of the text must too. A few tries at most.
+  for (int k = 0; k < count && k < 3; ++k) {
+    Converted out{};
+    const ConvertResult rc = decode_strict(doc, names[k], data, len, &out);
+    if (rc == CONVERT_NOMEM) return SUB_ERR_NOMEM;
+    if (rc != CONVERT_OK) continue;
+    sub_warn(doc, "encoding: detected %s", names[k]);
+    return decode_store(doc, out.text, out.len, names[k], false);
+  }
+  return decode_fallback(doc, data, len);
+}
+
 }  // namespace
 
 bool sub_decode_in_place(const void *data, size_t len, const char *encoding, size_t *skip) {
@@ -324,11 +346,14 @@ bool sub_decode_in_place(const void *data, size_t len, const char *encoding, siz
     *skip = 3;
     return true;
   }
+  if (decode_is_auto(encoding))
+    return !decode_auto_mark(bytes, len) && !sub_charset_wide(bytes, len) &&
+           sub_utf8_valid(bytes, len);
   if (decode_has_prefix(bytes, len, "\xFF\xFE") || decode_has_prefix(bytes, len, "\xFE\xFF"))
     return false;
   const char *canonical = (encoding && *encoding) ? decode_canonical(encoding) : nullptr;
   if (canonical && !sub_str_ieq(canonical, "UTF-8")) return false;
-  return len == 0 || decode_structure_ok(bytes, len) || decode_count_invalid(bytes, len, 8) < 8;
+  return len == 0 || sub_utf8_structure_ok(bytes, len) || decode_count_invalid(bytes, len, 8) < 8;
 }
 
 int sub_decode_to_utf8(SubDoc *doc, const void *data, size_t len, const char *encoding) {
@@ -337,6 +362,12 @@ int sub_decode_to_utf8(SubDoc *doc, const void *data, size_t len, const char *en
   size_t skip = 0;
   if (sub_decode_in_place(data, len, encoding, &skip))
     return decode_store_copy(doc, chars + skip, len - skip, "UTF-8");
+  if (decode_is_auto(encoding)) {
+    if (const DecodeMark *mark = decode_auto_mark(bytes, len))
+      return decode_replacing(doc, mark->name, true, chars + mark->bytes.size(),
+                              len - mark->bytes.size(), mark->unit, true);
+    return decode_auto(doc, chars, len);
+  }
   if (decode_has_prefix(bytes, len, "\xFF\xFE"))
     return decode_replacing(doc, "UTF-16LE", true, chars + 2, len - 2, 2, true);
   if (decode_has_prefix(bytes, len, "\xFE\xFF"))

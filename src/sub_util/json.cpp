@@ -21,34 +21,9 @@
 #include "alloc.h"
 #include "doc.h"
 #include "scan_sse2.h"
+#include "strings.h"
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at s[i], or 0 with *subpart set to
-// the length of its maximal ill-formed subpart (at least 1).
-size_t json_utf8_seq(const unsigned char *s, size_t n, size_t i, size_t *subpart) {
-  const unsigned char c = s[i];
-  size_t need = 0;
-  unsigned char lo = 0x80;
-  unsigned char hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    need = 1;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    need = 2;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    need = 3;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  }
-  size_t j = i + 1;
-  for (size_t k = 0; k < need; ++k, ++j, lo = 0x80, hi = 0xBF)
-    if (j >= n || s[j] < lo || s[j] > hi) break;
-  if (need > 0 && j == i + 1 + need) return need + 1;
-  *subpart = j - i;
-  return 0;
-}
 
 // The output buffer; after a failed growth nothing more is written.
 struct JsonOut {
@@ -109,7 +84,7 @@ char *json_put_string(char *out, const unsigned char *s, size_t n) {
     const unsigned char c = s[i];
     size_t subpart = 0;
     if (c >= 0x80) {
-      if (const size_t seq = json_utf8_seq(s, n, i, &subpart)) {
+      if (const size_t seq = sub_utf8_seq(s, n, i, &subpart)) {
         i += seq;
         continue;
       }

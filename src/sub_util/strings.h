@@ -38,6 +38,32 @@ int sub_str_ieq(const char *a, const char *b);
 // Whether `s` begins with `prefix` ignoring ASCII case (null gives 0).
 int sub_str_istart(const char *s, const char *prefix);
 
+// Length of the well-formed UTF-8 sequence at s[i] (i < n), or 0 with
+// *subpart set to the length of its maximal ill-formed subpart (at least 1).
+inline size_t sub_utf8_seq(const unsigned char *s, size_t n, size_t i, size_t *subpart) {
+  const unsigned char c = s[i];
+  size_t need = 0;
+  unsigned char lo = 0x80;
+  unsigned char hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    need = 1;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    need = 2;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    need = 3;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  }
+  size_t j = i + 1;
+  for (size_t k = 0; k < need; ++k, ++j, lo = 0x80, hi = 0xBF)
+    if (j >= n || s[j] < lo || s[j] > hi) break;
+  if (need > 0 && j == i + 1 + need) return need + 1;
+  *subpart = j - i;
+  return 0;
+}
+
 // ASCII case-insensitive search over views (no NUL needed); npos when absent.
 size_t sub_sv_ifind(std::string_view hay, std::string_view needle);
 inline bool sub_sv_contains(std::string_view hay, std::string_view needle) {

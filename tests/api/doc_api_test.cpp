@@ -100,10 +100,11 @@ TEST_F(DocApi, OptionsInitFillsTheDefaults) {
   sub_parse_options_init(&options);
   EXPECT_EQ(options.size, sizeof(SubParseOptions));
   EXPECT_EQ(options.format, SUB_FMT_AUTO);
-  EXPECT_EQ(options.encoding, nullptr);
+  EXPECT_STREQ(options.encoding, "auto");
   sub_parse_options_init(nullptr);
 
-  // NULL options are the defaults: detection and automatic decoding.
+  // NULL options are the defaults: detection of the format and of the
+  // encoding.
   const std::string &bytes = sample("srt in CP1252").bytes;
   SubDoc *doc = nullptr;
   EXPECT_EQ(sub_doc_parse(bytes.data(), bytes.size(), nullptr, &doc), SUB_OK);

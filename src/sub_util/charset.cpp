@@ -611,6 +611,32 @@ bool charset_score(const Candidate &c, const char *data, size_t sample, char *ou
   return true;
 }
 
+// Latin single-byte tables that agree with CP1252 on most letters.
+constexpr const char *cp1252_kin[] = {"ISO-8859-1", "ISO-8859-15", "CP1250", "ISO-8859-2",
+                                      "CP1254",     "ISO-8859-9",  "CP1257", "CP1258"};
+
+// When the first of `names` is a Latin table that reads the sample exactly
+// as CP1252 does, CP1252, the table most such files come in, goes first (the
+// text is the same; the name is the one a user expects). Returns the count.
+int charset_prefer_cp1252(const char *data, size_t sample, char *out, size_t cap,
+                          const char **names, int count, bool *oom) {
+  bool kin = false;
+  for (const char *name : cp1252_kin) kin = kin || name == names[0];
+  if (!kin || count >= SUB_CHARSET_MAX) return count;
+  const int64_t first = charset_convert(names[0], data, sample, out, cap);
+  if (first < 0) return count;
+  // Half the room each: a single-byte table writes at most 3 bytes a byte.
+  const size_t half = cap / 2;
+  if (static_cast<size_t>(first) > half) return count;
+  const int64_t cp1252 = charset_convert("CP1252", data, sample, out + half, cap - half);
+  if (cp1252 == -2) *oom = true;
+  if (cp1252 != first || std::memcmp(out, out + half, static_cast<size_t>(first)) != 0)
+    return count;
+  for (int k = count; k > 0; --k) names[k] = names[k - 1];
+  names[0] = "CP1252";
+  return count + 1;
+}
+
 }  // namespace
 
 int sub_charset_rank(const char *data, size_t len, const char **names, bool *oom) {
@@ -641,7 +667,7 @@ int sub_charset_rank(const char *data, size_t len, const char **names, bool *oom
   if (proposal && charset_score(*proposal, data, sample, out.data, cap, non_ascii, &p, oom) &&
       p.suspect == 0 && p.score >= charset_accept) {
     names[0] = proposal->name;
-    return 1;
+    return charset_prefer_cp1252(data, sample, out.data, cap, names, 1, oom);
   }
 
   // Otherwise every candidate is read and ranked; the proposal keeps a small
@@ -660,5 +686,5 @@ int sub_charset_rank(const char *data, size_t len, const char **names, bool *oom
     scores[at] = score;
     names[at] = c.name;
   }
-  return count;
+  return count ? charset_prefer_cp1252(data, sample, out.data, cap, names, count, oom) : 0;
 }

@@ -29,6 +29,15 @@ The library is found from the path given, else $SUBPARSE_LIBRARY, else
 ctypes.util.find_library("subparse"), else "libsubparse.so.0" on the dynamic
 loader's search path.
 
+Encodings: parse() leaves the encoding to the library unless one is named,
+and the library's default is "auto": a byte-order mark, else UTF-16/UTF-32
+recognised by their zero bytes, else UTF-8 when the bytes are valid UTF-8,
+else the most plausible legacy encoding (GB18030, BIG5, SHIFT_JIS, CP1251,
+...), named in the warning "encoding: detected NAME" and in Result.encoding.
+A name ("cp1251", "gbk", any name iconv knows) is taken as it is, and ""
+keeps the library's fixed rule (byte-order mark, else UTF-8 unless 8 or more
+sequences are invalid, else CP1252 or ISO-8859-1).
+
 Run as a script, `python3 subparse.py FILE [ENCODING]` prints one line per
 cue: "START --> END  LINE | LINE", danmaku adding their mode, colour and size.
 It exits with the library's code when the parse fails, 64 on a usage error,
@@ -328,9 +337,12 @@ class Subparse:
     def parse(self, data: Union[bytes, bytearray, memoryview, str], format: Union[int, str] = "auto",
               encoding: Optional[str] = None) -> Result:
         """Parses a whole file. `format` is a name or identifier ("auto" detects
-        it); `encoding` names the input's encoding (None decodes automatically).
-        Raises SubparseError when the library fails. Close the Result (or use it
-        in a `with` block) to free its document at once."""
+        it). `encoding` names the input's encoding: None takes the library's
+        default, "auto" (detect it; a guess is named in a warning), "" the
+        library's fixed rule (byte-order mark, UTF-8, else CP1252), any other
+        name is handed to iconv. Raises SubparseError when the library fails.
+        Close the Result (or use it in a `with` block) to free its document at
+        once."""
         if isinstance(data, str):
             data = data.encode("utf-8")
         elif isinstance(data, (bytearray, memoryview)):
@@ -340,7 +352,7 @@ class Subparse:
         options = SubParseOptions()
         self._lib.sub_parse_options_init(ctypes.byref(options))
         options.format = self.format_id(format)
-        if encoding is not None:
+        if encoding is not None:  # None: as sub_parse_options_init() set it
             raw = encoding.encode()
             if b"\0" in raw:
                 raise ValueError("encoding name contains a NUL character")

@@ -31,6 +31,7 @@ LRC = b"[00:01.50]la la\n[00:03.00]end\n"
 ONE_CUE = b"1\r\n00:00:01,000 --> 00:00:02,000\r\n"
 CP1252_PROSE = b"caf\xe9 ok\n" * 8  # not UTF-8, and no parser reads it
 CP1252_WARNING = "encoding: auto-detected as CP1252 (invalid UTF-8)"
+FIXED_RULE = ""  # the encoding name that keeps the library's fixed rule
 
 
 def cues_of(result):
@@ -105,8 +106,8 @@ class PythonHost(unittest.TestCase):
             ("unknown identifier", SRT, 99, None, subparse.SUB_ERR_FORMAT, ()),
             ("nothing parses", b"just some prose\nwith no times\n", "auto", None,
              subparse.SUB_ERR_NOCUES, ()),
-            ("nothing parses, with a warning", CP1252_PROSE, "auto", None, subparse.SUB_ERR_NOCUES,
-             (CP1252_WARNING,)),
+            ("nothing parses, with a warning", CP1252_PROSE, "auto", FIXED_RULE,
+             subparse.SUB_ERR_NOCUES, (CP1252_WARNING,)),
             ("unknown encoding", SRT, "auto", "no-such-encoding", subparse.SUB_ERR_DECODE, ()),
         ]
         for name, data, fmt, encoding, code, warnings in cases:
@@ -228,9 +229,9 @@ class PythonHost(unittest.TestCase):
                                              (cue.mode, cue.color, cue.fontsize))
 
     def test_encodings_warnings_and_ill_formed_lines(self):
-        # (name, input, encoding named, encoding reported, warnings, line); up to
-        # 7 invalid sequences stay UTF-8, so the accessor hands out raw bytes
-        # that the module shows as U+FFFD.
+        # (name, input, encoding named, encoding reported, warnings, line). Under
+        # the fixed rule up to 7 invalid sequences stay UTF-8, so the accessor
+        # hands out raw bytes that the module shows as U+FFFD.
         cases = [
             ("utf-8", ONE_CUE + b"caf\xc3\xa9\r\n", None, "UTF-8", (), "café"),
             ("utf-8 with a mark", b"\xef\xbb\xbf" + ONE_CUE + b"caf\xc3\xa9\r\n", None, "UTF-8", (),
@@ -240,11 +241,11 @@ class PythonHost(unittest.TestCase):
             ("utf-16be", b"\xfe\xff" + (ONE_CUE + "café\r\n".encode()).decode().encode("utf-16-be"),
              None, "UTF-16BE", (), "café"),
             ("gbk by its other name", ONE_CUE + "你好\r\n".encode("gbk"), "cp936", "GBK", (), "你好"),
-            ("cp1252", ONE_CUE + b"caf\xe9 " * 8 + b"\r\n", None, "CP1252", (CP1252_WARNING,),
+            ("cp1252", ONE_CUE + b"caf\xe9 " * 8 + b"\r\n", FIXED_RULE, "CP1252", (CP1252_WARNING,),
              "café " * 7 + "café"),
-            ("iso-8859-1", ONE_CUE + b"x\x81\x81\x81\x81\x81\x81\x81\x81\r\n", None, "ISO-8859-1",
-             ("encoding: fell back to ISO-8859-1",), "x" + "\x81" * 8),
-            ("few invalid bytes", ONE_CUE + b"caf\xe9 \xe9\xe9\r\n", None, "UTF-8", (),
+            ("iso-8859-1", ONE_CUE + b"x\x81\x81\x81\x81\x81\x81\x81\x81\r\n", FIXED_RULE,
+             "ISO-8859-1", ("encoding: fell back to ISO-8859-1",), "x" + "\x81" * 8),
+            ("few invalid bytes", ONE_CUE + b"caf\xe9 \xe9\xe9\r\n", FIXED_RULE, "UTF-8", (),
              "caf\ufffd \ufffd\ufffd"),
         ]
         for name, data, named, encoding, warnings, line in cases:
@@ -253,6 +254,44 @@ class PythonHost(unittest.TestCase):
                 self.assertEqual(result.warnings, warnings)
                 self.assertEqual(result[0].lines, (line,))
                 self.assertEqual(result.to_dict()["cues"][0]["lines"], [line])
+
+    def test_encoding_is_detected_unless_named(self):
+        # (name, text, the file's encoding, encoding named, encoding reported,
+        # warnings, encoding the text must read back from). The parse's default
+        # is the library's, "auto".
+        ru = "Привет, как у тебя дела сегодня?\r\nВсё хорошо, спасибо."
+        zh = "你好，今天过得怎么样？\r\n我很好，谢谢你。我们回家吧。"
+        tw = "你好，今天過得怎麼樣？\r\n我很好，謝謝你。我們回家吧。"
+        ja = "今日はとても良い天気ですね。\r\nそうですね、散歩に行きましょう。"
+
+        def guessed(name):
+            return (f"encoding: detected {name}",)
+
+        cases = [
+            ("GBK by default", zh, "gbk", None, "GB18030", guessed("GB18030"), "gbk"),
+            ("CP1251 by default", ru, "cp1251", None, "CP1251", guessed("CP1251"), "cp1251"),
+            ("Big5 by default", tw, "big5", None, "BIG5", guessed("BIG5"), "big5"),
+            ("Shift_JIS by default", ja, "shift_jis", None, "SHIFT_JIS", guessed("SHIFT_JIS"),
+             "shift_jis"),
+            ("UTF-16LE without a mark", "Hello there,\r\nhow are you?", "utf-16-le", None,
+             "UTF-16LE", guessed("UTF-16LE"), "utf-16-le"),
+            ("UTF-8 is no guess", zh, "utf-8", None, "UTF-8", (), "utf-8"),
+            # One invalid byte: read as CP1252, never left as U+FFFD.
+            ("a short Latin-1 line", "café", "latin-1", None, "CP1252", guessed("CP1252"),
+             "latin-1"),
+            ("auto named", ru, "cp1251", "auto", "CP1251", guessed("CP1251"), "cp1251"),
+            ("auto in capitals", zh, "gbk", "AUTO", "GB18030", guessed("GB18030"), "gbk"),
+            ("a named encoding is no guess", ru, "cp1251", "cp1251", "CP1251", (), "cp1251"),
+            ("the fixed rule reads CP1251 as CP1252", ru, "cp1251", FIXED_RULE, "CP1252",
+             (CP1252_WARNING,), "cp1252"),
+        ]
+        for name, text, written, named, reported, warnings, read_as in cases:
+            data = (ONE_CUE.decode() + text + "\r\n").encode(written)
+            with self.subTest(name), self.lib.parse(data, "srt", named) as result:
+                self.assertEqual(result.encoding, reported)
+                self.assertEqual(result.warnings, warnings)
+                want = tuple(text.encode(written).decode(read_as).split("\r\n"))
+                self.assertEqual(result[0].lines, want)
 
     def test_detect(self):
         cases = [(SRT, None, "srt"), (BILIBILI, None, "bilibili"), (SRT.decode(), None, "srt"),

@@ -18,13 +18,36 @@
 
 namespace docdiff {
 
-// The selector bytes of fuzz_parse.cpp: the first input byte picks a format
-// identifier from kFormats, the second an encoding from kEncodings, so that
-// both fuzz targets can share one corpus.
+// The selector bytes of both fuzz targets (fuzz_parse.cpp and
+// fuzz_doc_diff.cpp), so that they share one corpus: the first input byte
+// picks a format identifier from kFormats (byte % 16), the second an encoding
+// from kEncodings (byte % 16).
 inline constexpr int32_t kFormats[] = {-1, 0, 1, 2,  3,  4,  5,         6,
                                        7,  8, 9, 10, 11, -2, INT32_MAX, INT32_MIN};
-inline constexpr const char *kEncodings[] = {nullptr,  "",    "utf-8",     "utf-16le",
-                                             "cp1252", "gbk", "shift_jis", "no-such-encoding"};
+// The table had the first 8 entries alone (byte % 8) when the inputs in
+// fuzz/regressions and fuzz/corpus were found; it grew to 16 so that "auto"
+// could join without moving them. Every byte keeps its old encoding under
+// % 16 (entries 10 to 15 repeat 2 to 7) except the bytes 8 and 9 (mod 16),
+// which chose the fixed rule (NULL, "") a second time and now choose "auto".
+// Recorded inputs use only selector 0.
+inline constexpr const char *kEncodings[] = {
+    nullptr,  "",       "utf-8", "utf-16le", "cp1252", "gbk", "shift_jis", "no-such-encoding",
+    "auto",   "AUTO",   "utf-8", "utf-16le", "cp1252", "gbk", "shift_jis", "no-such-encoding"};
+
+namespace detail {
+constexpr bool same_text(const char *a, const char *b) {
+  if (!a || !b) return a == b;
+  while (*a && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+constexpr bool old_selectors_kept() {
+  for (int k = 2; k < 8; ++k)
+    if (!same_text(kEncodings[k], kEncodings[k + 8])) return false;
+  return true;
+}
+}  // namespace detail
+static_assert(sizeof kEncodings / sizeof *kEncodings == 16 && detail::old_selectors_kept(),
+              "an encoding selector byte of a recorded fuzz input would change meaning");
 
 // One API's accessors. The classic ones ignore the document; both take one so
 // that a single reader walks either.

@@ -1,5 +1,6 @@
 // libFuzzer target over sub_parse. The first byte picks the format
-// identifier, the second the encoding name; the rest is the file. After each
+// identifier, the second the encoding name (the tables of doc_diff.h, shared
+// with fuzz_doc_diff.cpp; "auto" among them); the rest is the file. After each
 // parse the result is checked: a known code, JSON that reads back and agrees
 // with the accessors, out-of-range accessors that answer as documented, and
 // nothing left allocated after sub_clear().
@@ -12,14 +13,14 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "doc_diff.h"
 #include "fault_alloc.h"
 #include "subparse.h"
 
 namespace {
 
-constexpr int32_t formats[] = {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -2, INT32_MAX, INT32_MIN};
-constexpr const char *encodings[] = {nullptr,  "",    "utf-8",     "utf-16le",
-                                     "cp1252", "gbk", "shift_jis", "no-such-encoding"};
+using docdiff::kEncodings;
+using docdiff::kFormats;
 
 void check(bool ok, const char *what) {
   if (!ok) {
@@ -84,8 +85,8 @@ void check_out_of_range() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2) return 0;
-  const int32_t format = formats[data[0] % (sizeof formats / sizeof *formats)];
-  const char *encoding = encodings[data[1] % (sizeof encodings / sizeof *encodings)];
+  const int32_t format = kFormats[data[0] % (sizeof kFormats / sizeof *kFormats)];
+  const char *encoding = kEncodings[data[1] % (sizeof kEncodings / sizeof *kEncodings)];
   data += 2;
   size -= 2;
   const int32_t rc = sub_parse(size ? data : nullptr, size, format, encoding);

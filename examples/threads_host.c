@@ -75,7 +75,7 @@ static void *parse_job(void *arg) {
   }
   sub_parse_options_init(&options); /* always first: it fills in options.size */
   options.format = SUB_FMT_AUTO;    /* the default; SUB_FMT_SRT etc. skip detection */
-  options.encoding = NULL;          /* the default: byte-order mark, UTF-8, else CP1252 */
+  options.encoding = "auto";        /* the default: the encoding is detected */
   job->code = sub_doc_parse(data, len, &options, &job->doc);
   free(data); /* the document holds its own copy of everything it returns */
   return NULL;

@@ -20,10 +20,12 @@ arch=$(dpkg --print-architecture)
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "wrong package version"
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "wrong architecture"
 depends=$(dpkg-deb -f "$deb" Depends)
-case ", $depends," in
-  *", libyyjson0 (>= 0.12),"*) ;;
-  *) fail "Depends lacks libyyjson0 (>= 0.12): $depends" ;;
-esac
+for dep in "libyyjson0 (>= 0.12)" libuchardet0; do
+  case ", $depends," in
+    *", $dep,"*) ;;
+    *) fail "Depends lacks $dep: $depends" ;;
+  esac
+done
 
 dpkg-deb -I "$deb" shlibs | grep -q "^libsubparse 0 subparse (>= $version)\$" ||
   fail "no shlibs entry for libsubparse.so.0"

@@ -126,14 +126,41 @@ TEST_F(Cli, HelpDescribesEveryOptionAndExitCode) {
     const Outcome run = run_cli({flag});
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.err, "");
-    for (const char *needle :
-         {"-f FORMAT", "-e ENCODING",  "--detect",  "--cues",       "--info",
-          "FILE|-",    "auto",         "srt",       "vtt",          "ass",
-          "microdvd",  "subviewer",    "ttml",      "ytxml",        "lrc",
-          "sami",      "bilibili",     "acfun",     "warning: ",    "64",
-          "66",        "\\n",          "\\r",       "\\\\",         "extension hint: ",
-          "none",      "encoding: ",   "cues: ",    "first: ",      "last: ",
-          "error: ",   "earliest",     "latest",    "encoding: detected ", "''"})
+    for (const char *needle : {"-f FORMAT",
+                               "-e ENCODING",
+                               "--detect",
+                               "--cues",
+                               "--info",
+                               "FILE|-",
+                               "auto",
+                               "srt",
+                               "vtt",
+                               "ass",
+                               "microdvd",
+                               "subviewer",
+                               "ttml",
+                               "ytxml",
+                               "lrc",
+                               "sami",
+                               "bilibili",
+                               "acfun",
+                               "warning: ",
+                               "64",
+                               "66",
+                               "\\n",
+                               "\\r",
+                               "\\\\",
+                               "extension hint: ",
+                               "none",
+                               "encoding: ",
+                               "cues: ",
+                               "first: ",
+                               "last: ",
+                               "error: ",
+                               "earliest",
+                               "latest",
+                               "encoding: detected ",
+                               "''"})
       EXPECT_NE(run.out.find(needle), std::string::npos) << "help lacks " << needle;
   }
 }
@@ -346,10 +373,9 @@ TEST_F(Cli, DetectAndInfoAgreeWithAParse) {
   const std::string sami =
       "<SAMI><BODY><SYNC Start=1000><P>hi</P><SYNC Start=2000><P>&nbsp;</P></BODY></SAMI>\n";
   const std::string bilibili = "<?xml version=\"1.0\"?><i><d p=\"1,1,25,16777215\">hi</d></i>";
-  const std::string russian = two_cue_srt("Привет, как у тебя дела сегодня?",
-                                          "Всё хорошо, спасибо. Пойдём домой.");
-  const std::string chinese =
-      two_cue_srt("你好，今天过得怎么样？", "我很好，谢谢你。我们回家吧。");
+  const std::string russian =
+      two_cue_srt("Привет, как у тебя дела сегодня?", "Всё хорошо, спасибо. Пойдём домой.");
+  const std::string chinese = two_cue_srt("你好，今天过得怎么样？", "我很好，谢谢你。我们回家吧。");
   struct Row {
     const char *name;
     const char *file;  // the name suggests another format than the content
@@ -487,14 +513,16 @@ TEST_F(Cli, InfoReportsEveryFile) {
       "1\n00:00:05,000 --> 00:00:06,000\nfive\n\n"
       "2\n00:00:01,000 --> 00:01:09,500\nlong\n\n"
       "3\n00:00:07,000 --> 00:00:08,250\nseven\n";
-  const std::string srt_block = "  format: srt\n  encoding: UTF-8\n  cues: 3\n"
-                                "  first: 0:00:01.000\n  last: 0:01:09.500\n";
+  const std::string srt_block =
+      "  format: srt\n  encoding: UTF-8\n  cues: 3\n"
+      "  first: 0:00:01.000\n  last: 0:01:09.500\n";
   const std::string vtt = "WEBVTT\n\n01:00:00.000 --> 01:00:02.000\nhi\n";
-  const std::string vtt_block = "  format: vtt\n  encoding: UTF-8\n  cues: 1\n"
-                                "  first: 1:00:00.000\n  last: 1:00:02.000\n";
-  const std::string russian = convert(
-      two_cue_srt("Привет, как у тебя дела сегодня?", "Всё хорошо, спасибо. Пойдём домой."),
-      "UTF-8", "CP1251");
+  const std::string vtt_block =
+      "  format: vtt\n  encoding: UTF-8\n  cues: 1\n"
+      "  first: 1:00:00.000\n  last: 1:00:02.000\n";
+  const std::string russian =
+      convert(two_cue_srt("Привет, как у тебя дела сегодня?", "Всё хорошо, спасибо. Пойдём домой."),
+              "UTF-8", "CP1251");
   const std::string enoent = std::strerror(ENOENT);
   struct File {
     std::string name;
@@ -505,7 +533,7 @@ TEST_F(Cli, InfoReportsEveryFile) {
     std::vector<std::string> args;  // "{0}", "{1}", ...: the files' paths
     std::vector<File> files;
     int code;
-    std::string out;  // "{0}", "{1}", ... as in args
+    std::string out;      // "{0}", "{1}", ... as in args
     std::string in = "";  // standard input
   };
   // clang-format off

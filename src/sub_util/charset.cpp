@@ -30,7 +30,7 @@ namespace {
 constexpr size_t charset_sample_max = 4096;     // bytes scored per candidate
 constexpr float charset_accept = 0.5f;          // a proposal read this well is taken
 constexpr float charset_proposal_edge = 0.01f;  // breaks ties in the ranking
-constexpr size_t charset_detector_max = 2048;   // bytes the detector reads
+constexpr size_t charset_detector_max = 1024;   // bytes the detector reads
 constexpr size_t charset_wide_max = 4096;       // bytes looked at for UTF-16/32
 
 // How a candidate's characters are counted.
@@ -482,22 +482,50 @@ inline bool decode_block_broken(const unsigned char *p) {
 
 }  // namespace
 
-bool sub_utf8_structure_ok(const unsigned char *s, size_t len) {
+namespace {
+
+#if defined(__SSE2__)
+// Whether one of the sixteen bytes at p may begin an overlong form, a
+// surrogate or a code point past U+10FFFF (C0, C1, E0, ED, F0 and above).
+inline bool charset_block_suspect(const unsigned char *p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+  const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
+  const __m128i high = _mm_cmpeq_epi8(_mm_max_epu8(v, f0), v);  // v >= F0
+  const __m128i hit = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC0))),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC1)))),
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE0))),
+                                _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xED)))),
+                   high));
+  return _mm_movemask_epi8(hit) != 0;
+}
+#endif
+
+// The structure check, which also tells whether any suspect lead byte was
+// seen on the way (only then need the forms be looked at one by one).
+bool charset_structure_scan(const unsigned char *s, size_t len, bool *suspect) {
+  *suspect = true;
 #if defined(__SSE2__)
   // The first and last blocks go through a zero-padded copy, so that a
   // sequence cut short by the end of the text shows as a missing byte.
+  bool seen = false;
   unsigned char edge[3 + 16 + 16] = {};
   const size_t head = len < 16 ? len : 16;
   std::memcpy(edge + 3, s, head);
   if (decode_block_broken(edge + 3)) return false;
+  seen = charset_block_suspect(edge + 3);
   size_t i = 16;
-  for (; i + 16 <= len; i += 16)
+  for (; i + 16 <= len; i += 16) {
     if (decode_block_broken(s + i)) return false;
+    seen = seen || charset_block_suspect(s + i);
+  }
   if (len > 16) {
     std::memset(edge, 0, sizeof edge);
     std::memcpy(edge, s + i - 3, len - i + 3);
     if (decode_block_broken(edge + 3)) return false;
+    seen = seen || charset_block_suspect(edge + 3);
   }
+  *suspect = seen;
   // The bytes after the end must not be due as continuations either.
   if (len == 0) return true;
   const unsigned char last = s[len - 1];
@@ -509,6 +537,13 @@ bool sub_utf8_structure_ok(const unsigned char *s, size_t len) {
   (void)len;
   return false;
 #endif
+}
+
+}  // namespace
+
+bool sub_utf8_structure_ok(const unsigned char *s, size_t len) {
+  bool suspect = false;
+  return charset_structure_scan(s, len, &suspect);
 }
 
 namespace {
@@ -545,7 +580,8 @@ bool sub_utf8_valid(const unsigned char *s, size_t len) {
   // The structure (lead and continuation bytes) is checked sixteen bytes at
   // a time; only the rare lead bytes that can begin a form the structure
   // allows but UTF-8 does not are then looked at one by one.
-  if (!sub_utf8_structure_ok(s, len)) {
+  bool suspect = true;
+  if (!charset_structure_scan(s, len, &suspect)) {
     for (size_t i = 0;;) {
       i += sub_find_non_ascii(s + i, len - i);
       if (i >= len) return true;
@@ -555,6 +591,7 @@ bool sub_utf8_valid(const unsigned char *s, size_t len) {
       i += seq;
     }
   }
+  if (!suspect) return true;
   for (size_t i = 0;;) {
     i += charset_find_suspect_lead(s + i, len - i);
     if (i >= len) return true;

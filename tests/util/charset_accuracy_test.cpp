@@ -88,6 +88,9 @@ const std::vector<Language> kLanguages = {
     {"de", "German", {"CP1252", "ISO-8859-1"}},
     {"es", "Spanish", {"CP1252", "ISO-8859-1"}},
     {"pt", "Portuguese", {"CP1252", "ISO-8859-1"}},
+    // Typographic quotes, dashes, the ellipsis, € and œ: the bytes 0x80-0x9F
+    // that only CP1252 gives letters and punctuation.
+    {"fr-typo", "French, typographic", {"CP1252"}},
 };
 
 using Cue = std::vector<std::string>;  // the lines of one cue

@@ -245,13 +245,15 @@ inline std::string difference(const Result &a, const Result &b) {
   return "";
 }
 
-// sub_doc_parse with a format and an encoding, as sub_parse takes them.
+// sub_doc_parse with a format and an encoding, as sub_parse takes them, and
+// the classic reading, which sub_parse follows.
 inline int32_t parse_doc(const void *data, size_t size, int32_t format, const char *encoding,
                          SubDoc **out) {
   SubParseOptions options;
   sub_parse_options_init(&options);
   options.format = format;
   options.encoding = encoding;
+  options.reading = SUB_READING_CLASSIC;
   return sub_doc_parse(data, size, &options, out);
 }
 

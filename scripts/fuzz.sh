@@ -2,15 +2,17 @@
 # Builds the libFuzzer targets (clang, address + undefined sanitizers) and
 # runs each for a fixed time on a seed corpus made from the test inputs and
 # the shared sample files. Usage: scripts/fuzz.sh [SECONDS_PER_TARGET] [JOBS]
-#   scripts/fuzz.sh 20          the short pass the test command runs
+#   scripts/fuzz.sh 15          the short pass the test command runs
 #   scripts/fuzz.sh 3600 2      a long campaign on two cores
 # The targets: fuzz_parse (sub_parse and its invariants), fuzz_detect
-# (sub_detect_format) and fuzz_doc_diff (sub_parse against sub_doc_parse).
+# (sub_detect_format), fuzz_doc_diff (sub_parse against sub_doc_parse) and
+# fuzz_doc_standard (sub_doc_parse with its defaults: the standard readings
+# and the encoding "auto").
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-20}
+seconds=${1:-15}
 jobs=${2:-1}
-targets=(fuzz_parse fuzz_detect fuzz_doc_diff)
+targets=(fuzz_parse fuzz_detect fuzz_doc_diff fuzz_doc_standard)
 
 # The build's output is kept in a log and shown when a step fails, so that a
 # compiler error is never a silent failure.

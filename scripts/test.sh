@@ -36,7 +36,7 @@ norandom=()
 if command -v setarch >/dev/null; then norandom=(setarch "$(uname -m)" -R); fi
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "${norandom[@]}" build/tsan/tests/doc_threads_test
 
-echo "== fuzzing: 20 seconds per target (clang, address + undefined) =="
-bash scripts/fuzz.sh 20
+echo "== fuzzing: 15 seconds per target (clang, address + undefined) =="
+bash scripts/fuzz.sh 15
 
 echo "== all tests passed =="

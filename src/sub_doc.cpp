@@ -23,6 +23,7 @@ SubParseOptions doc_options(const SubParseOptions *given) {
   if (!given) return options;
   if (DOC_OPTIONS_HOLD(given->size, format)) options.format = given->format;
   if (DOC_OPTIONS_HOLD(given->size, encoding)) options.encoding = given->encoding;
+  if (DOC_OPTIONS_HOLD(given->size, reading)) options.reading = given->reading;
   return options;
 }
 
@@ -42,6 +43,7 @@ void sub_parse_options_init(SubParseOptions *options) {
   options->size = sizeof *options;
   options->format = SUB_FMT_AUTO;
   options->encoding = "auto";
+  options->reading = SUB_READING_STANDARD;
 }
 
 int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given, SubDoc **out) {
@@ -51,7 +53,13 @@ int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given
   auto *doc = static_cast<SubDoc *>(sub_malloc(sizeof(SubDoc)));
   if (!doc) return SUB_ERR_NOMEM;
   std::memset(static_cast<void *>(doc), 0, sizeof *doc);
-  int32_t rc = sub_engine_parse(doc, sub_formats, data, len, options.format, options.encoding);
+  int32_t rc = SUB_ERR_FORMAT;
+  if (options.reading == SUB_READING_CLASSIC || options.reading == SUB_READING_STANDARD) {
+    doc->reading = options.reading;
+    rc = sub_engine_parse(doc, sub_formats, data, len, options.format, options.encoding);
+  } else {
+    sub_doc_reset(doc);
+  }
   if (doc->oom) {
     // Something was dropped on the way: what is left may be incomplete, so
     // none of it is shown. The warnings stay.
@@ -104,6 +112,14 @@ uint32_t sub_doc_cue_danmu_color(const SubDoc *doc, int32_t i) {
 
 float sub_doc_cue_danmu_fontsize(const SubDoc *doc, int32_t i) {
   return cue_field(doc, i, &SubCue::danmu_fontsize, 0.0f);
+}
+
+const char *sub_doc_cue_id(const SubDoc *doc, int32_t i) {
+  return cue_field<const char *>(doc, i, &SubCue::id, nullptr);
+}
+
+const char *sub_doc_cue_settings(const SubDoc *doc, int32_t i) {
+  return cue_field<const char *>(doc, i, &SubCue::settings, nullptr);
 }
 
 const char *sub_doc_error(const SubDoc *doc) { return doc ? doc->error : ""; }

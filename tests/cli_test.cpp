@@ -189,7 +189,7 @@ TEST(CliManPage, DocumentsEveryOptionOfTheHelp) {
     for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
     EXPECT_NE(page.find(escaped), std::string::npos) << "man page lacks " << option;
   }
-  EXPECT_EQ(options, 7u);  // -f, -e, --cues, --detect, --info, -h, --version
+  EXPECT_EQ(options, 8u);  // -f, -e, -r, --cues, --detect, --info, -h, --version
 }
 
 enum class Input { kFile, kStdin, kMissing, kDirectory };

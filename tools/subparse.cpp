@@ -23,8 +23,8 @@ constexpr int exit_usage = 64;     // EX_USAGE
 constexpr int exit_no_input = 66;  // EX_NOINPUT
 
 constexpr const char *usage_text =
-    "usage: subparse [-f FORMAT] [-e ENCODING] [--detect] [--cues] FILE|-\n"
-    "       subparse [-f FORMAT] [-e ENCODING] --info FILE|-...\n"
+    "usage: subparse [-f FORMAT] [-e ENCODING] [-r READING] [--detect] [--cues] FILE|-\n"
+    "       subparse [-f FORMAT] [-e ENCODING] [-r READING] --info FILE|-...\n"
     "       subparse --help | --version\n"
     "\n"
     "Parses a subtitle, lyrics or danmaku file and prints the result as one\n"
@@ -39,6 +39,9 @@ constexpr const char *usage_text =
     "               the charset detector, named in a warning\n"
     "               ('encoding: detected NAME'); an empty ENCODING ('') takes the\n"
     "               library's fixed rule: byte-order mark, else UTF-8, else CP1252\n"
+    "  -r READING   standard (the default) or classic: how WebVTT is read; the\n"
+    "               standard reading follows the format's standard parser and\n"
+    "               keeps cue identifiers and settings (JSON \"id\", \"settings\")\n"
     "  --cues       print one line per cue instead of JSON:\n"
     "               START --> END  LINE | LINE  [danmaku mode, colour, size]\n"
     "               a line's LF shows as \\n, CR as \\r and a backslash as \\\\\n"
@@ -75,6 +78,7 @@ struct Options {
   // Named rather than left to sub_parse_options_init(), so that the tool
   // detects the encoding whatever the library's default.
   const char *encoding = "auto";
+  int32_t reading = SUB_READING_STANDARD;
   bool detect = false;
   bool cues = false;
   bool info = false;
@@ -116,11 +120,15 @@ int parse_args(int argc, char **argv, Options *opt) {
       opt->info = true;
     } else if (arg == "--cues") {
       opt->cues = true;
-    } else if (arg == "-f" || arg == "-e") {
+    } else if (arg == "-f" || arg == "-e" || arg == "-r") {
       if (i + 1 >= argc) return usage_error("missing value for", argv[i]);
       const char *value = argv[++i];
+      const std::string_view v = value;
       if (arg == "-e") {
         opt->encoding = value;
+      } else if (arg == "-r") {
+        if (v != "standard" && v != "classic") return usage_error("unknown reading", value);
+        opt->reading = v == "standard" ? SUB_READING_STANDARD : SUB_READING_CLASSIC;
       } else if (!format_by_name(value, &opt->format)) {
         return usage_error("unknown format", value);
       }
@@ -263,6 +271,7 @@ int32_t parse(const Options &opt, const std::string &data, int32_t format, DocOw
   sub_parse_options_init(&options);
   options.format = format;
   options.encoding = opt.encoding;
+  options.reading = opt.reading;
   // An empty std::string still has a valid data() pointer; the library itself
   // answers "empty buffer" for a length of 0.
   return sub_doc_parse(data.data(), data.size(), &options, &owner->doc);

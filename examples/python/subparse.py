@@ -69,6 +69,10 @@ SUB_FMT_BILIBILI = 9
 SUB_FMT_ACFUN = 10
 SUB_FMT_COUNT = 11
 
+SUB_READING_CLASSIC = 0
+SUB_READING_STANDARD = 1
+_READINGS = {"classic": SUB_READING_CLASSIC, "standard": SUB_READING_STANDARD}
+
 SUB_OK = 0
 SUB_ERR_FORMAT = 1
 SUB_ERR_DECODE = 2
@@ -90,7 +94,7 @@ class SubParseOptions(ctypes.Structure):
     """struct SubParseOptions; fill it with sub_parse_options_init() first."""
 
     _fields_ = [("size", ctypes.c_size_t), ("format", ctypes.c_int32),
-                ("encoding", ctypes.c_char_p)]
+                ("encoding", ctypes.c_char_p), ("reading", ctypes.c_int32)]
 
 
 # name: (result type, argument types), exactly as subparse.h declares them.
@@ -112,6 +116,8 @@ _SIGNATURES = {
     "sub_doc_cue_danmu_mode": (_I32, [_DOC, _I32]),
     "sub_doc_cue_danmu_color": (_U32, [_DOC, _I32]),
     "sub_doc_cue_danmu_fontsize": (ctypes.c_float, [_DOC, _I32]),
+    "sub_doc_cue_id": (_STR, [_DOC, _I32]),
+    "sub_doc_cue_settings": (_STR, [_DOC, _I32]),
     "sub_doc_error": (_STR, [_DOC]),
     "sub_doc_warning_count": (_I32, [_DOC]),
     "sub_doc_warning": (_STR, [_DOC, _I32]),
@@ -147,12 +153,18 @@ class Cue:
     mode: int = 0
     color: int = 0
     fontsize: float = 25.0
+    id: Optional[str] = None        # WebVTT's standard reading: the cue identifier
+    settings: Optional[str] = None  # and its settings, "name:value" pairs
 
 
 def _text(raw: Optional[bytes]) -> str:
     # The accessors hand out the parsed bytes; the rare ill-formed ones are
     # shown as U+FFFD, as the JSON document shows them.
     return raw.decode("utf-8", errors="replace") if raw is not None else ""
+
+
+def _optional_text(raw: Optional[bytes]) -> Optional[str]:
+    return _text(raw) if raw is not None else None
 
 
 def _warnings(lib, doc) -> Tuple[str, ...]:
@@ -214,7 +226,9 @@ class Result:
                    tuple(_text(lib.sub_doc_cue_line(doc, i, k))
                          for k in range(lib.sub_doc_cue_line_count(doc, i))),
                    bool(lib.sub_doc_cue_is_danmu(doc, i)), lib.sub_doc_cue_danmu_mode(doc, i),
-                   lib.sub_doc_cue_danmu_color(doc, i), lib.sub_doc_cue_danmu_fontsize(doc, i))
+                   lib.sub_doc_cue_danmu_color(doc, i), lib.sub_doc_cue_danmu_fontsize(doc, i),
+                   _optional_text(lib.sub_doc_cue_id(doc, i)),
+                   _optional_text(lib.sub_doc_cue_settings(doc, i)))
 
     def __len__(self) -> int:
         with self._lock:
@@ -335,12 +349,14 @@ class Subparse:
         return self.format_name(found) if found >= 0 else None
 
     def parse(self, data: Union[bytes, bytearray, memoryview, str], format: Union[int, str] = "auto",
-              encoding: Optional[str] = None) -> Result:
+              encoding: Optional[str] = None, reading: Optional[str] = None) -> Result:
         """Parses a whole file. `format` is a name or identifier ("auto" detects
         it). `encoding` names the input's encoding: None takes the library's
         default, "auto" (detect it; a guess is named in a warning), "" the
         library's fixed rule (byte-order mark, UTF-8, else CP1252), any other
-        name is handed to iconv. Raises SubparseError when the library fails.
+        name is handed to iconv. `reading` is "standard" (the library's
+        default when None) or "classic": how WebVTT is read. Raises
+        SubparseError when the library fails.
         Close the Result (or use it in a `with` block) to free its document at
         once."""
         if isinstance(data, str):
@@ -357,6 +373,10 @@ class Subparse:
             if b"\0" in raw:
                 raise ValueError("encoding name contains a NUL character")
             options.encoding = raw  # the structure keeps the bytes alive
+        if reading is not None:
+            if reading not in _READINGS:
+                raise ValueError(f"unknown reading {reading!r}; known: standard, classic")
+            options.reading = _READINGS[reading]
         doc = ctypes.c_void_p()
         code = self._lib.sub_doc_parse(data, len(data), ctypes.byref(options), ctypes.byref(doc))
         if code == SUB_OK and doc.value:

@@ -157,8 +157,7 @@ void ttml_read_params(std::string_view tag, TtmlParams *params) {
   const size_t used = sub_strtod(mult, &numerator);
   if (!used) return;  // no number: the multiplier stays
   size_t i = used;
-  if (i < mult.size() &&
-      (sub_is_blank(static_cast<unsigned char>(mult[i])) || mult[i] == ';')) {
+  if (i < mult.size() && (sub_is_blank(static_cast<unsigned char>(mult[i])) || mult[i] == ';')) {
     double denominator = 0;
     if (sub_strtod(mult.substr(i + 1), &denominator) && denominator != 0)
       params->multiplier = numerator / denominator;

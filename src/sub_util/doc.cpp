@@ -137,6 +137,39 @@ int sub_cue_add_line(SubDoc *doc, int32_t index, const char *p, size_t n) {
   return 0;
 }
 
+namespace {
+
+// A copy of `n` bytes at `p` in the pool, NUL-terminated; null when memory
+// runs out (noted).
+const char *doc_pool_copy(SubDoc *doc, const char *p, size_t n) {
+  char *copy = static_cast<char *>(pool_alloc(doc, sub_size_mul_add(n, 1, 1), 1));
+  if (!copy) {
+    sub_doc_note_oom(doc);
+    return nullptr;
+  }
+  if (n) std::memcpy(copy, p, n);
+  copy[n] = '\0';
+  return copy;
+}
+
+}  // namespace
+
+int sub_cue_set_id(SubDoc *doc, int32_t index, const char *p, size_t n) {
+  if (index < 0 || index >= doc->cue_count) return -1;
+  const char *copy = doc_pool_copy(doc, p, n);
+  if (!copy) return -1;
+  doc->cues[index].id = copy;
+  return 0;
+}
+
+int sub_cue_set_settings(SubDoc *doc, int32_t index, const char *p, size_t n) {
+  if (index < 0 || index >= doc->cue_count) return -1;
+  const char *copy = doc_pool_copy(doc, p, n);
+  if (!copy) return -1;
+  doc->cues[index].settings = copy;
+  return 0;
+}
+
 void sub_cue_drop_last(SubDoc *doc) {
   if (doc->cue_count > 0) --doc->cue_count;  // its lines stay in the pool until it is cleared
 }

@@ -31,6 +31,8 @@ struct SubCue {
   int32_t danmu_mode;
   uint32_t danmu_color;
   float danmu_fontsize;
+  const char *id;        // in the pool; null when the reading gives none
+  const char *settings;  // likewise
 };
 
 constexpr int32_t SUB_MAX_WARNINGS = 64;
@@ -55,8 +57,9 @@ struct SubDoc {
   SubPoolChunk *pool;    // holds every cue line and line array
   const char *encoding;  // static name, or `encoding_copy`
   char *encoding_copy;
-  bool succeeded;  // the parse returned SUB_OK
-  bool oom;        // memory ran out somewhere: the result may be cut short
+  int32_t reading;  // SUB_READING_*, set before the parse
+  bool succeeded;   // the parse returned SUB_OK
+  bool oom;         // memory ran out somewhere: the result may be cut short
 };
 
 // Releases everything the document owns and leaves the reset state: no cues,
@@ -76,6 +79,10 @@ int32_t sub_cue_add(SubDoc *doc, int32_t start_ms, int32_t end_ms);
 // of cue `index`; 0, or -1 for a bad index or when memory runs out (no error
 // text).
 int sub_cue_add_line(SubDoc *doc, int32_t index, const char *p, size_t n);
+// Stores a copy of `n` bytes at `p` as the identifier or the settings of
+// cue `index`; 0, or -1 for a bad index or when memory runs out.
+int sub_cue_set_id(SubDoc *doc, int32_t index, const char *p, size_t n);
+int sub_cue_set_settings(SubDoc *doc, int32_t index, const char *p, size_t n);
 // Drops the most recently added cue; its slot is reused by the next cue.
 void sub_cue_drop_last(SubDoc *doc);
 // Records that memory ran out in a way the return codes do not show.

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "json.h"
 
@@ -145,6 +146,17 @@ void json_put_cue(JsonOut &out, const SubCue &cue, bool first) {
     p = json_put_string(p, reinterpret_cast<const unsigned char *>(line), n);
   }
   *p++ = ']';
+  // Members only the standard readings give: never in a classic document.
+  for (const auto &[member, value] :
+       {std::pair{std::string_view(",\"id\":"), cue.id},
+        std::pair{std::string_view(",\"settings\":"), cue.settings}}) {
+    if (!value) continue;
+    const size_t n = std::strlen(value);
+    out.len = static_cast<size_t>(p - out.buf);
+    if (!out.reserve(sub_size_mul_add(n, 6, json_cue_frame))) return;
+    p = json_put(out.buf + out.len, member);
+    p = json_put_string(p, reinterpret_cast<const unsigned char *>(value), n);
+  }
   if (cue.is_danmu) {
     p = json_put(p, ",\"danmu\":true,\"mode\":");
     p = json_put_int(p, cue.danmu_mode);

@@ -101,6 +101,7 @@ TEST_F(DocApi, OptionsInitFillsTheDefaults) {
   EXPECT_EQ(options.size, sizeof(SubParseOptions));
   EXPECT_EQ(options.format, SUB_FMT_AUTO);
   EXPECT_STREQ(options.encoding, "auto");
+  EXPECT_EQ(options.reading, SUB_READING_STANDARD);
   sub_parse_options_init(nullptr);
 
   // NULL options are the defaults: detection of the format and of the
@@ -129,7 +130,8 @@ TEST_F(DocApi, SmallerOptionsFromOlderHostsKeepWorking) {
     int32_t format;
   };
   const Row rows[] = {
-      {"whole struct", sizeof(SubParseOptions), SUB_ERR_DECODE, -1},
+      {"whole struct", sizeof(SubParseOptions), SUB_ERR_FORMAT, -1},
+      {"up to the reading", offsetof(SubParseOptions, reading), SUB_ERR_DECODE, -1},
       {"up to the encoding", offsetof(SubParseOptions, encoding), as_acfun, -1},
       {"half the encoding", offsetof(SubParseOptions, encoding) + sizeof(const char *) / 2,
        as_acfun, -1},
@@ -146,6 +148,7 @@ TEST_F(DocApi, SmallerOptionsFromOlderHostsKeepWorking) {
     full.size = row.size;
     full.format = SUB_FMT_ACFUN;
     full.encoding = "no-such-encoding";
+    full.reading = 7;  // no such reading
     // The size member itself is always there.
     const size_t block = std::max(row.size, sizeof full.size);
     const std::unique_ptr<unsigned char, decltype(&std::free)> older(

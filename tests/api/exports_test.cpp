@@ -84,6 +84,8 @@ const std::set<std::string> kExternalInterface = {
     "sub_doc_cue_danmu_mode",
     "sub_doc_cue_danmu_color",
     "sub_doc_cue_danmu_fontsize",
+    "sub_doc_cue_id",
+    "sub_doc_cue_settings",
     "sub_doc_error",
     "sub_doc_warning_count",
     "sub_doc_warning",

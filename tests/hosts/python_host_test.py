@@ -91,6 +91,18 @@ class PythonHost(unittest.TestCase):
                 self.assertEqual(len(result), len(want_cues))
                 self.assertFalse(any(c.danmu for c in result))
 
+    def test_readings_of_webvtt(self):
+        vtt = b"WEBVTT\n\nintro\n00:00:01.000 --> 00:00:02.500 align:start\nHello\n"
+        # (reading, identifier, settings): the default is the standard reading.
+        cases = [(None, "intro", "align:start"), ("standard", "intro", "align:start"),
+                 ("classic", None, None)]
+        for reading, cue_id, settings in cases:
+            with self.subTest(reading), self.lib.parse(vtt, "vtt", reading=reading) as result:
+                self.assertEqual((result[0].id, result[0].settings), (cue_id, settings))
+                self.assertEqual(result.to_dict()["cues"][0].get("id"), cue_id)
+        with self.assertRaises(ValueError):
+            self.lib.parse(vtt, reading="strict")
+
     def test_danmaku_fields(self):
         with self.lib.parse(BILIBILI) as result:
             self.assertEqual(result.format, "bilibili")

@@ -147,8 +147,8 @@ std::string block(int32_t format, size_t index, const Cue &lines) {
   const int start = 1000 + static_cast<int>(index) * 3000;
   std::string out;
   if (format == SUB_FMT_SRT) {
-    out = std::to_string(index + 1) + "\r\n" + srt_time(start) + " --> " +
-          srt_time(start + 2500) + "\r\n";
+    out = std::to_string(index + 1) + "\r\n" + srt_time(start) + " --> " + srt_time(start + 2500) +
+          "\r\n";
     for (const std::string &line : lines) out += line + "\r\n";
     out += "\r\n";
   } else {
@@ -257,16 +257,15 @@ const CorpusFile kCorpusFiles[] = {
      "CP1252", "CP1252"},
     {"microdvd/subparser__SubtitlesFiles_20140118-184856_invalidSub.sub", SUB_FMT_MICRODVD,
      "CP1250", "CP1250"},
-    {"microdvd/subparser__SubtitlesFiles_Pirates_of_Caraibean_CD1.sub", SUB_FMT_MICRODVD,
-     "CP1252", "CP1252"},
-    {"srt/gnomesubs__CC_Mayer_and_Bettle_Animation.878ce29.srt", SUB_FMT_SRT, "CP1252",
+    {"microdvd/subparser__SubtitlesFiles_Pirates_of_Caraibean_CD1.sub", SUB_FMT_MICRODVD, "CP1252",
      "CP1252"},
+    {"srt/gnomesubs__CC_Mayer_and_Bettle_Animation.878ce29.srt", SUB_FMT_SRT, "CP1252", "CP1252"},
     {"srt/pysrt__windows-1252.srt", SUB_FMT_SRT, "CP1252", "CP1252"},
     {"srt/subparser__SubtitlesFiles_20140115-204541_invalidSub.srt", SUB_FMT_SRT, "CP1252",
      "CP1252"},
     {"srt/subparser__TestFiles_4989_ES.srt", SUB_FMT_SRT, "CP1252", "CP1252"},
-    {"srt/subparser__TestFiles_Children.of.Men.2006.DVD5.720p.HDDVD.x264-REVEiLLE.srt",
-     SUB_FMT_SRT, "CP1252", "CP1252"},
+    {"srt/subparser__TestFiles_Children.of.Men.2006.DVD5.720p.HDDVD.x264-REVEiLLE.srt", SUB_FMT_SRT,
+     "CP1252", "CP1252"},
     {"srt/subparser__TestFiles_Wiedzmin.s01e01.DVDRip.DreamLair.srt", SUB_FMT_SRT, "CP1250",
      "CP1250"},
     {"subviewer/subparser__SubtitlesFiles_20140119-151331_invalidSub.sub", SUB_FMT_SUBVIEWER,
@@ -370,8 +369,7 @@ std::string first_difference(const Trial &t) {
              join(t.got.cues[i]) + "\"";
     }
   if (t.want.cues.size() != t.got.cues.size())
-    return std::to_string(t.got.cues.size()) + " cues, want " +
-           std::to_string(t.want.cues.size());
+    return std::to_string(t.got.cues.size()) + " cues, want " + std::to_string(t.want.cues.size());
   return "";
 }
 
@@ -388,8 +386,7 @@ struct Score {
   double percent() const { return files ? 100.0 * right / files : 100.0; }
   std::string show() const {
     std::ostringstream s;
-    s << right << '/' << files << " (" << std::fixed << std::setprecision(1) << percent()
-      << "%)";
+    s << right << '/' << files << " (" << std::fixed << std::setprecision(1) << percent() << "%)";
     return s.str();
   }
 };
@@ -405,8 +402,8 @@ void print_report(const Measure &m, Score *small, Score *large) {
     if (!per_row.count(key)) rows.push_back(key);
     ++reported[key][t.got.rc == SUB_OK ? t.got.encoding : "(failed)"];
     Score &row = per_row[key];
-    Score &size = per_size[t.size == "corpus" ? (t.large() ? "corpus >= 2KiB" : "corpus < 2KiB")
-                                              : t.size];
+    Score &size =
+        per_size[t.size == "corpus" ? (t.large() ? "corpus >= 2KiB" : "corpus < 2KiB") : t.size];
     Score &target = t.size == "300B" || (t.size == "corpus" && !t.large()) ? *small : *large;
     for (Score *s : {&row, &size, &target}) {
       ++s->files;
@@ -424,12 +421,11 @@ void print_report(const Measure &m, Score *small, Score *large) {
 
   std::ostringstream out;
   out << "\n=== encoding \"auto\": confusion table (true encoding, size -> reported: files) ===\n";
-  out << std::left << std::setw(12) << "true" << std::setw(8) << "size" << std::setw(9)
-      << "right" << "reported\n";
+  out << std::left << std::setw(12) << "true" << std::setw(8) << "size" << std::setw(9) << "right"
+      << "reported\n";
   for (const auto &key : rows) {
-    out << std::left << std::setw(12) << key.first << std::setw(8) << key.second
-        << std::setw(9) << (std::to_string(per_row[key].right) + "/" +
-                            std::to_string(per_row[key].files));
+    out << std::left << std::setw(12) << key.first << std::setw(8) << key.second << std::setw(9)
+        << (std::to_string(per_row[key].right) + "/" + std::to_string(per_row[key].files));
     for (const auto &[name, count] : reported[key]) out << ' ' << name << ':' << count;
     out << '\n';
   }
@@ -519,8 +515,7 @@ TEST(CharsetAccuracy, DetectedWarningNamesTheReportedEncoding) {
     for (const std::string &w : t.got.warnings) {
       if (w.rfind(prefix, 0) == 0) {
         EXPECT_EQ(w.substr(prefix.size()), t.got.encoding)
-            << t.language << ", " << t.truth << ", " << t.size << ", "
-            << sub_format_name(t.format);
+            << t.language << ", " << t.truth << ", " << t.size << ", " << sub_format_name(t.format);
       }
     }
   }
@@ -538,8 +533,8 @@ TEST(CharsetAccuracy, UnicodeWithoutByteOrderMark) {
       // The framing is ASCII: convert the whole UTF-8 file.
       const FilePair file = make_file(utf8, utf8, SUB_FMT_SRT, 2048);
       const std::string bytes = convert(file.utf8, "UTF-8", encoding).value();
-      const Trial t = run_trial(lang.name, encoding, "2KiB", SUB_FMT_SRT, bytes, file.utf8,
-                                serial++);
+      const Trial t =
+          run_trial(lang.name, encoding, "2KiB", SUB_FMT_SRT, bytes, file.utf8, serial++);
       EXPECT_TRUE(t.right() && t.got.encoding == encoding)
           << lang.name << " in " << encoding << " -> " << chosen(t.got) << "; "
           << first_difference(t);

@@ -96,20 +96,22 @@ size_t vtts_digits(std::string_view s, size_t *i, int64_t *value) {
   return *i - from;
 }
 
-// A timestamp at s[*i]: [h...h:]mm:ss.ttt, the hours present when the first
-// number is not two digits or passes 59. Milliseconds, or -1.
+// A timestamp at s[*i]: [h...h:]mm:ss.ttt. Of two numbers the first is the
+// minutes, or the hours when it passes 59 (the seconds then 0), as web
+// readers take "120:00.000". Milliseconds, or -1.
 int64_t vtts_timestamp(std::string_view s, size_t *i) {
   int64_t v1 = 0, v2 = 0, v3 = 0, v4 = 0;
   if (*i >= s.size() || !sub_is_digit(s[*i])) return -1;
-  const size_t first = vtts_digits(s, i, &v1);
-  const bool hours = first != 2 || v1 > 59;
+  vtts_digits(s, i, &v1);
   if (*i >= s.size() || s[*i] != ':') return -1;
   ++*i;
   if (vtts_digits(s, i, &v2) != 2) return -1;
-  if (hours || (*i < s.size() && s[*i] == ':')) {
-    if (*i >= s.size() || s[*i] != ':') return -1;
+  const bool hours = *i < s.size() && s[*i] == ':';
+  if (hours) {
     ++*i;
-    if (vtts_digits(s, i, &v3) != 2) return -1;
+    if (vtts_digits(s, i, &v3) != 2 || v2 > 59) return -1;
+  } else if (v1 > 59) {
+    if (v2 > 59) return -1;
   } else {
     v3 = v2;
     v2 = v1;
@@ -118,7 +120,7 @@ int64_t vtts_timestamp(std::string_view s, size_t *i) {
   if (*i >= s.size() || s[*i] != '.') return -1;
   ++*i;
   if (vtts_digits(s, i, &v4) != 3) return -1;
-  if (v2 > 59 || v3 > 59) return -1;
+  if (v3 > 59) return -1;
   return ((v1 * 60 + v2) * 60 + v3) * 1000 + v4;
 }
 

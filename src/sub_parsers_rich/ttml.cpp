@@ -1,4 +1,5 @@
-// TTML / DFXP, read by scanning for five tag openings, not by parsing XML:
+// TTML / DFXP as the classic reading reads it (ttml_standard.cpp holds the
+// standard reading), by scanning for five tag openings, not by parsing XML:
 //
 //   <tt ttp:tickRate="10000000" ttp:frameRate="30" ttp:frameRateMultiplier="1000 1001">
 //   <body><div begin="10s">                    div begins offset the paragraphs inside
@@ -11,6 +12,7 @@
 #include <cstring>
 
 #include "sub_parser.h"
+#include "ttml_standard.h"
 #include "xml_scan.h"
 
 namespace {
@@ -248,6 +250,7 @@ int ttml_tag_kind(std::string_view s) {
 }  // namespace
 
 int sub_parse_ttml(SubDoc *doc, const char *text_in, size_t len_in) {
+  if (doc->reading == SUB_READING_STANDARD) return ttml_parse_standard(doc, text_in, len_in);
   TtmlParse parse{doc};
   const std::string_view text(text_in, xml_text_len(text_in, len_in));
   SubScratch text_buf(SUB_XML_TEXT_SIZE);

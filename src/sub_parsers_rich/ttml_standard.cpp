@@ -72,14 +72,69 @@ TtmlsNs ttmls_ns_kind(std::string_view uri) {
   return ns_other;
 }
 
-// Prefix bindings: an open-addressed table from prefix to kind, and a log of
-// the bindings each open element replaced.
-struct TtmlsSlot {
-  const char *p;
-  size_t n;
-  int8_t kind;
-  bool used;
+// An open-addressed table from names in the text (not copied) to values.
+template <typename Value>
+struct TtmlsTable {
+  struct Slot {
+    const char *p;
+    size_t n;
+    bool used;
+    Value value;
+  };
+  Slot *slots = nullptr;
+  size_t cap = 0;
+  size_t used = 0;
+  TtmlsTable() = default;
+  TtmlsTable(const TtmlsTable &) = delete;
+  TtmlsTable &operator=(const TtmlsTable &) = delete;
+  ~TtmlsTable() { sub_free(slots); }
+
+  static size_t hash(std::string_view s) {
+    size_t h = 1469598103934665603ULL;
+    for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return h;
+  }
+  // The slot of `s`, or the free slot where it would go; null when empty.
+  Slot *find(std::string_view s) const {
+    if (!cap) return nullptr;
+    for (size_t i = hash(s) & (cap - 1);; i = (i + 1) & (cap - 1)) {
+      Slot &slot = slots[i];
+      if (!slot.used || std::string_view(slot.p, slot.n) == s) return &slot;
+    }
+  }
+  // The value of `s`, or null.
+  const Value *get(std::string_view s) const {
+    const Slot *slot = find(s);
+    return slot && slot->used ? &slot->value : nullptr;
+  }
+  // The slot of `s`, made when absent (*added then true); null when memory
+  // runs out.
+  Slot *slot_for(std::string_view s, bool *added) {
+    if ((used + 1) * 2 > cap) {
+      const size_t new_cap = cap ? cap * 2 : 16;
+      auto *fresh = static_cast<Slot *>(sub_malloc(sub_size_mul_add(new_cap, sizeof(Slot), 0)));
+      if (!fresh) return nullptr;
+      for (size_t i = 0; i < new_cap; ++i) fresh[i] = Slot{nullptr, 0, false, Value{}};
+      Slot *old = slots;
+      const size_t old_cap = cap;
+      slots = fresh;
+      cap = new_cap;
+      for (size_t i = 0; i < old_cap; ++i)
+        if (old[i].used) *find(std::string_view(old[i].p, old[i].n)) = old[i];
+      sub_free(old);
+    }
+    Slot *slot = find(s);
+    *added = !slot->used;
+    if (*added) {
+      *slot = Slot{s.data(), s.size(), true, Value{}};
+      ++used;
+    }
+    return slot;
+  }
 };
+
+// Prefix bindings: prefix to kind, and a log of the bindings each open
+// element replaced.
 struct TtmlsUndo {
   const char *p;
   size_t n;
@@ -87,53 +142,18 @@ struct TtmlsUndo {
 };
 
 struct TtmlsNames {
-  TtmlsSlot *slots = nullptr;
-  size_t cap = 0;
-  size_t used = 0;
+  TtmlsTable<int8_t> table;
   TtmlsVec<TtmlsUndo> undo;
-  ~TtmlsNames() { sub_free(slots); }
 
-  static size_t hash(std::string_view s) {
-    size_t h = 1469598103934665603ULL;
-    for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-    return h;
-  }
-  TtmlsSlot *find(std::string_view s) const {
-    if (!cap) return nullptr;
-    for (size_t i = hash(s) & (cap - 1);; i = (i + 1) & (cap - 1)) {
-      TtmlsSlot &slot = slots[i];
-      if (!slot.used) return &slot;
-      if (std::string_view(slot.p, slot.n) == s) return &slot;
-    }
-  }
   int8_t kind(std::string_view prefix) const {
-    const TtmlsSlot *slot = find(prefix);
-    return slot && slot->used ? slot->kind : static_cast<int8_t>(ns_unbound);
-  }
-  bool grow() {
-    const size_t new_cap = cap ? cap * 2 : 64;
-    auto *fresh =
-        static_cast<TtmlsSlot *>(sub_malloc(sub_size_mul_add(new_cap, sizeof(TtmlsSlot), 0)));
-    if (!fresh) return false;
-    for (size_t i = 0; i < new_cap; ++i) fresh[i] = TtmlsSlot{nullptr, 0, 0, false};
-    TtmlsSlot *old = slots;
-    const size_t old_cap = cap;
-    slots = fresh;
-    cap = new_cap;
-    for (size_t i = 0; i < old_cap; ++i)
-      if (old[i].used) *find(std::string_view(old[i].p, old[i].n)) = old[i];
-    sub_free(old);
-    return true;
+    const int8_t *k = table.get(prefix);
+    return k ? *k : static_cast<int8_t>(ns_unbound);
   }
   bool set(std::string_view prefix, int8_t kind) {
-    if ((used + 1) * 2 > cap && !grow()) return false;
-    TtmlsSlot *slot = find(prefix);
-    if (!slot->used) {
-      *slot = TtmlsSlot{prefix.data(), prefix.size(), kind, true};
-      ++used;
-    } else {
-      slot->kind = kind;
-    }
+    bool added = false;
+    auto *slot = table.slot_for(prefix, &added);
+    if (!slot) return false;
+    slot->value = kind;
     return true;
   }
   // Binds for the element being opened, logging what was there.
@@ -144,53 +164,26 @@ struct TtmlsNames {
   void unwind(int32_t to) {
     while (undo.count > to) {
       const TtmlsUndo u = undo.data[--undo.count];
-      TtmlsSlot *slot = find(std::string_view(u.p, u.n));
-      if (slot && slot->used) slot->kind = u.old_kind;
+      auto *slot = table.find(std::string_view(u.p, u.n));
+      if (slot && slot->used) slot->value = u.old_kind;
     }
   }
 };
 
-// Regions by identifier: an open-addressed table of the intervals in which
-// each region is active.
-struct TtmlsRegion {
-  const char *p;
-  size_t n;
+// Regions by identifier: the interval in which each is active.
+struct TtmlsRegionTimes {
   double begin;
   double end;
-  bool used;
 };
 
 struct TtmlsRegions {
-  TtmlsRegion *slots = nullptr;
-  size_t cap = 0;
-  size_t used = 0;
-  ~TtmlsRegions() { sub_free(slots); }
-  TtmlsRegion *find(std::string_view s) const {
-    if (!cap) return nullptr;
-    for (size_t i = TtmlsNames::hash(s) & (cap - 1);; i = (i + 1) & (cap - 1)) {
-      TtmlsRegion &slot = slots[i];
-      if (!slot.used || std::string_view(slot.p, slot.n) == s) return &slot;
-    }
-  }
+  TtmlsTable<TtmlsRegionTimes> table;
+  const TtmlsRegionTimes *find(std::string_view id) const { return table.get(id); }
   bool add(std::string_view id, double begin, double end) {
-    if ((used + 1) * 2 > cap) {
-      const size_t new_cap = cap ? cap * 2 : 16;
-      auto *fresh =
-          static_cast<TtmlsRegion *>(sub_malloc(sub_size_mul_add(new_cap, sizeof(TtmlsRegion), 0)));
-      if (!fresh) return false;
-      for (size_t i = 0; i < new_cap; ++i) fresh[i] = TtmlsRegion{nullptr, 0, 0, 0, false};
-      TtmlsRegion *old = slots;
-      const size_t old_cap = cap;
-      slots = fresh;
-      cap = new_cap;
-      for (size_t i = 0; i < old_cap; ++i)
-        if (old[i].used) *find(std::string_view(old[i].p, old[i].n)) = old[i];
-      sub_free(old);
-    }
-    TtmlsRegion *slot = find(id);
-    if (slot->used) return true;  // the first definition stands
-    *slot = TtmlsRegion{id.data(), id.size(), begin, end, true};
-    ++used;
+    bool added = false;
+    auto *slot = table.slot_for(id, &added);
+    if (!slot) return false;
+    if (added) slot->value = TtmlsRegionTimes{begin, end};  // the first definition stands
     return true;
   }
 };
@@ -754,8 +747,8 @@ bool ttmls_open(TtmlsParse *ps, std::string_view qname) {
     if (!ps->regions.add(xml_id, rb, re)) return false;
   }
   if (!region_ref.empty() && f.timed) {
-    const TtmlsRegion *r = ps->regions.find(region_ref);
-    if (r && r->used) {
+    const TtmlsRegionTimes *r = ps->regions.find(region_ref);
+    if (r) {
       f.region_begin = r->begin;
       f.region_end = r->end;
     }

@@ -45,6 +45,15 @@ struct TtmlsVec {
     data[count++] = v;
     return true;
   }
+  // Appends `n` elements at once; false when memory runs out.
+  bool append(const T *p, size_t n) {
+    if (n > static_cast<size_t>(INT32_MAX - count)) return false;
+    while (static_cast<size_t>(cap - count) < n)
+      if (!sub_grow(&data, &cap, 16)) return false;
+    if (n) std::memcpy(data + count, p, n * sizeof(T));
+    count += static_cast<int32_t>(n);
+    return true;
+  }
   T &back() { return data[count - 1]; }
 };
 
@@ -393,7 +402,11 @@ bool ttmls_decode(TtmlsVec<char> *out, std::string_view raw, bool refs) {
   for (size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
     if (c != '&' || !refs) {
-      if (!out->push(c)) return false;
+      // The run up to the next reference goes at once.
+      const size_t amp = refs ? raw.find('&', i) : std::string_view::npos;
+      const size_t end = amp == std::string_view::npos ? raw.size() : amp;
+      if (!out->append(raw.data() + i, end - i)) return false;
+      i = end - 1;
       continue;
     }
     const size_t semi = raw.find(';', i);
@@ -453,8 +466,7 @@ void ttmls_text(TtmlsParse *ps, std::string_view raw, bool refs) {
   if (ps->stack.count == 0) return;
   TtmlsFrame &f = ps->stack.back();
   bool blank = true;
-  for (char c : raw)
-    if (!ttmls_is_space(c)) blank = false;
+  for (size_t k = 0; blank && k < raw.size(); ++k) blank = ttmls_is_space(raw[k]);
   if (!blank && f.timed && (f.kind == k_p || f.kind == k_span)) f.has_text = true;
   if (!f.content || f.hidden || ps->p_depth < 0) return;
   double b, e;
@@ -467,8 +479,7 @@ void ttmls_text(TtmlsParse *ps, std::string_view raw, bool refs) {
   }
   const size_t n = static_cast<size_t>(ps->text.count) - at;
   bool item_blank = true;
-  for (size_t k = at; k < at + n; ++k)
-    if (!ttmls_is_space(ps->text.data[k])) item_blank = false;
+  for (size_t k = at; item_blank && k < at + n; ++k) item_blank = ttmls_is_space(ps->text.data[k]);
   if (n && !ps->items.push(TtmlsItem{at, n, b, e, item_blank})) ps->oom = true;
 }
 
@@ -510,16 +521,21 @@ bool ttmls_compose(TtmlsParse *ps) {
       line_start = true;
       continue;
     }
-    for (size_t j = 0; j < it.n; ++j) {
-      const char c = ps->text.data[it.at + j];
-      if (ttmls_is_space(c)) {
+    for (size_t j = 0; j < it.n;) {
+      const char *run = ps->text.data + it.at + j;
+      if (ttmls_is_space(*run)) {
         pending = !line_start;
+        ++j;
         continue;
       }
+      // A run of characters other than white space goes at once.
+      size_t len = 1;
+      while (j + len < it.n && !ttmls_is_space(run[len])) ++len;
       if (pending && !ps->line.push(' ')) return false;
       pending = false;
       line_start = false;
-      if (!ps->line.push(c)) return false;
+      if (!ps->line.append(run, len)) return false;
+      j += len;
     }
   }
   return true;

@@ -301,6 +301,23 @@ TEST(TtmlStandard, ManySpansInOneParagraph) {
   sub_clear();
 }
 
+// Attributes and namespace declarations by the hundred thousand on one
+// element each stay linear: they are read once, not searched per lookup.
+TEST(TtmlStandard, ManyAttributesAndDeclarations) {
+  std::string attrs;
+  std::string decls;
+  for (int i = 0; i < 100000; ++i) {
+    attrs += " x" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    decls += " xmlns:n" + std::to_string(i) + "=\"urn:x-" + std::to_string(i) + "\"";
+  }
+  const std::string text = doc_with(decls, "<p begin=\"1s\" end=\"2s\"" + attrs + ">text</p>");
+  const double secs = subtest::seconds_to_run([&] { EXPECT_EQ(parse(text), SUB_OK); });
+  ASSERT_EQ(sub_classic_doc()->cue_count, 1);
+  EXPECT_EQ(sub_classic_doc()->cues[0].start_ms, 1000);
+  EXPECT_LT(secs, 2.0);
+  sub_clear();
+}
+
 TEST(TtmlStandard, AllocationFailures) {
   const std::string text = doc_with("",
                                     "<div timeContainer=\"seq\"><p dur=\"1s\">a<br/>b</p>"

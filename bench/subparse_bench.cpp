@@ -93,16 +93,20 @@ int64_t walk(const SubDoc *doc) {
   return sum;
 }
 
-void document(benchmark::State &state, Generator gen, int32_t format) {
-  const std::string &data = input(gen, static_cast<size_t>(state.range(0)));
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  options.format = format;
+// sub_doc_parse with `options` on every iteration, every cue walked, then
+// the peak memory of one more parse. A parse that fails, or that does not
+// read the bytes as `expect` (when given), stops the benchmark: a wrong guess
+// would measure the wrong thing.
+void run_document(benchmark::State &state, const std::string &data, const SubParseOptions &options,
+                  const char *expect = nullptr) {
   int32_t cues = 0;
   for ([[maybe_unused]] auto _ : state) {
     SubDoc *doc = nullptr;
-    if (sub_doc_parse(data.data(), data.size(), &options, &doc) != SUB_OK) {
-      state.SkipWithError(sub_doc_error(doc));
+    if (sub_doc_parse(data.data(), data.size(), &options, &doc) != SUB_OK ||
+        (expect && std::strcmp(sub_doc_encoding(doc), expect) != 0)) {
+      const std::string why = std::string(sub_doc_error(doc)) + " (decoded as " +
+                              sub_doc_encoding(doc) + ", not " + (expect ? expect : "-") + ")";
+      state.SkipWithError(why.c_str());
       sub_doc_free(doc);
       break;
     }
@@ -117,6 +121,13 @@ void document(benchmark::State &state, Generator gen, int32_t format) {
   walk(doc);
   set_peak(state, sub_alloc_peak_bytes(true), data.size());
   sub_doc_free(doc);
+}
+
+void document(benchmark::State &state, Generator gen, int32_t format) {
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  options.format = format;
+  run_document(state, input(gen, static_cast<size_t>(state.range(0))), options);
 }
 
 // `utf8` in `charset`, by iconv; the benchmark stops when it cannot be.
@@ -169,10 +180,10 @@ std::string legacy_srt(size_t size, const char *charset, const std::vector<const
 }
 
 std::string srt_cp1251(size_t size) {
-  return legacy_srt(size, "CP1251",
-                    {"ночь", "ещё", "молода", "и", "у", "нас", "есть", "время", "привет", "как",
-                     "дела", "сегодня", "всё", "хорошо,", "спасибо", "правда?", "ладно,",
-                     "послушай", "меня", "сейчас", "пойдём", "домой."},
+  return legacy_srt(size, "CP1251", {"ночь", "ещё",     "молода",  "и",       "у",      "нас",
+                                     "есть", "время",   "привет",  "как",     "дела",   "сегодня",
+                                     "всё",  "хорошо,", "спасибо", "правда?", "ладно,", "послушай",
+                                     "меня", "сейчас",  "пойдём",  "домой."},
                     " ");
 }
 
@@ -183,36 +194,13 @@ std::string srt_gb18030(size_t size) {
                     "");
 }
 
-// sub_doc_parse with an encoding (nullptr: NULL, the fixed rule), every cue
-// walked. A parse that does not read the bytes as `expect` stops the
-// benchmark: a wrong guess would measure the wrong thing.
+// sub_doc_parse with an encoding (nullptr: NULL, the fixed rule), which must
+// read the bytes as `expect`.
 void encoding(benchmark::State &state, Generator gen, const char *name, const char *expect) {
-  const std::string &data = input(gen, static_cast<size_t>(state.range(0)));
   SubParseOptions options;
   sub_parse_options_init(&options);
   options.encoding = name;
-  int32_t cues = 0;
-  for ([[maybe_unused]] auto _ : state) {
-    SubDoc *doc = nullptr;
-    if (sub_doc_parse(data.data(), data.size(), &options, &doc) != SUB_OK ||
-        std::strcmp(sub_doc_encoding(doc), expect) != 0) {
-      const std::string why = std::string(sub_doc_error(doc)) + " (decoded as " +
-                              sub_doc_encoding(doc) + ", not " + expect + ")";
-      state.SkipWithError(why.c_str());
-      sub_doc_free(doc);
-      break;
-    }
-    cues = sub_doc_cue_count(doc);
-    benchmark::DoNotOptimize(walk(doc));
-    sub_doc_free(doc);
-  }
-  set_rates(state, data.size(), cues);
-  sub_alloc_peak_bytes(true);
-  SubDoc *doc = nullptr;
-  sub_doc_parse(data.data(), data.size(), &options, &doc);
-  walk(doc);
-  set_peak(state, sub_alloc_peak_bytes(true), data.size());
-  sub_doc_free(doc);
+  run_document(state, input(gen, static_cast<size_t>(state.range(0))), options, expect);
 }
 
 // Adversarial inputs may rightly yield no cue; only the time counts.
@@ -310,8 +298,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       const double base = get(pair.base + arg), detected = get(pair.autodetect + arg);
       if (base <= 0 || detected <= 0) continue;
       if (!header) {
-        std::printf("\nEncoding \"auto\" against the encoding named (or NULL), 1 MiB, "
-                    "document API, MB/s\n");
+        std::printf(
+            "\nEncoding \"auto\" against the encoding named (or NULL), 1 MiB, "
+            "document API, MB/s\n");
         std::printf("  %-12s %-7s %10s %10s %10s\n", "file", "without", "MB/s", "auto MB/s",
                     "auto adds");
         header = true;

@@ -35,15 +35,7 @@ int32_t engine_run(SubDoc *doc, const SubFormatDesc *formats, const void *data, 
   // UTF-8 input (the usual case) is read where the host holds it; anything
   // else is decoded into doc->text first.
   const char *text = nullptr;
-  size_t skip = 0;
-  if (sub_decode_in_place(data, len, encoding, &skip)) {
-    text = static_cast<const char *>(data) + skip;
-    doc->text_len = len - skip;
-    doc->encoding = "UTF-8";
-  } else {
-    if (const int rc = sub_decode_to_utf8(doc, data, len, encoding)) return rc;
-    text = doc->text;
-  }
+  if (const int rc = sub_decode(doc, data, len, encoding, &text)) return rc;
   const size_t text_len = doc->text_len;
 
   if (format == SUB_FMT_AUTO) format = sub_detect_format(data, len, nullptr);

@@ -227,17 +227,29 @@ bool vtts_region_known(VttsRegions *regions, std::string_view id) {
   return std::binary_search(regions->ids, regions->ids + regions->count, id);
 }
 
+// The next "name:value" of a settings list (both parts non-empty) at or
+// after *i, with the place of its colon; false after the last one.
+bool vtts_next_setting(std::string_view settings, size_t *i, std::string_view *setting,
+                       size_t *colon) {
+  while (*i < settings.size()) {
+    vtts_skip_spaces(settings, i);
+    const size_t from = *i;
+    while (*i < settings.size() && !vtts_is_space(settings[*i])) ++*i;
+    *setting = settings.substr(from, *i - from);
+    *colon = setting->find(':');
+    if (*colon != std::string_view::npos && *colon != 0 && *colon + 1 != setting->size())
+      return true;
+  }
+  return false;
+}
+
 // A region block's settings: the value of its last valid "id:".
 void vtts_add_region(SubDoc *doc, VttsRegions *regions, std::string_view settings) {
   std::string_view id;
   size_t i = 0;
-  while (i < settings.size()) {
-    vtts_skip_spaces(settings, &i);
-    const size_t from = i;
-    while (i < settings.size() && !vtts_is_space(settings[i])) ++i;
-    std::string_view setting = settings.substr(from, i - from);
-    const size_t colon = setting.find(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == setting.size()) continue;
+  std::string_view setting;
+  size_t colon = 0;
+  while (vtts_next_setting(settings, &i, &setting, &colon)) {
     const std::string_view value = setting.substr(colon + 1);
     if (setting.substr(0, colon) == "id" && value.find(vtts_arrow) == std::string_view::npos)
       id = value;
@@ -261,13 +273,10 @@ void vtts_settings(SubDoc *doc, int32_t cue, std::string_view settings, VttsRegi
   std::string_view kept[vtts_setting_count] = {};
   size_t order[vtts_setting_count] = {};  // where each first appeared
   size_t i = 0;
-  while (i < settings.size()) {
-    vtts_skip_spaces(settings, &i);
-    const size_t from = i;
-    while (i < settings.size() && !vtts_is_space(settings[i])) ++i;
-    std::string_view setting = settings.substr(from, i - from);
-    const size_t colon = setting.find(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == setting.size()) continue;
+  std::string_view setting;
+  size_t colon = 0;
+  while (vtts_next_setting(settings, &i, &setting, &colon)) {
+    const size_t from = static_cast<size_t>(setting.data() - settings.data());
     const std::string_view name = setting.substr(0, colon);
     const std::string_view value = setting.substr(colon + 1);
     int which = -1;

@@ -487,7 +487,9 @@ namespace {
 #if defined(__SSE2__)
 // Whether one of the sixteen bytes at p may begin an overlong form, a
 // surrogate or a code point past U+10FFFF (C0, C1, E0, ED, F0 and above).
-inline bool charset_block_suspect(const unsigned char *p) {
+// The bytes of the sixteen at p that may begin an overlong form, a surrogate
+// or a code point past U+10FFFF (C0, C1, E0, ED, F0 and above), as a mask.
+inline int charset_suspect_mask(const unsigned char *p) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
   const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
   const __m128i high = _mm_cmpeq_epi8(_mm_max_epu8(v, f0), v);  // v >= F0
@@ -497,7 +499,7 @@ inline bool charset_block_suspect(const unsigned char *p) {
       _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE0))),
                                 _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xED)))),
                    high));
-  return _mm_movemask_epi8(hit) != 0;
+  return _mm_movemask_epi8(hit);
 }
 #endif
 
@@ -513,17 +515,17 @@ bool charset_structure_scan(const unsigned char *s, size_t len, bool *suspect) {
   const size_t head = len < 16 ? len : 16;
   std::memcpy(edge + 3, s, head);
   if (decode_block_broken(edge + 3)) return false;
-  seen = charset_block_suspect(edge + 3);
+  seen = charset_suspect_mask(edge + 3) != 0;
   size_t i = 16;
   for (; i + 16 <= len; i += 16) {
     if (decode_block_broken(s + i)) return false;
-    seen = seen || charset_block_suspect(s + i);
+    seen = seen || charset_suspect_mask(s + i) != 0;
   }
   if (len > 16) {
     std::memset(edge, 0, sizeof edge);
     std::memcpy(edge, s + i - 3, len - i + 3);
     if (decode_block_broken(edge + 3)) return false;
-    seen = seen || charset_block_suspect(edge + 3);
+    seen = seen || charset_suspect_mask(edge + 3) != 0;
   }
   *suspect = seen;
   // The bytes after the end must not be due as continuations either.
@@ -554,20 +556,9 @@ namespace {
 size_t charset_find_suspect_lead(const unsigned char *p, size_t n) {
   size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i c0 = _mm_set1_epi8(static_cast<char>(0xC0));
-  const __m128i c1 = _mm_set1_epi8(static_cast<char>(0xC1));
-  const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
-  const __m128i ed = _mm_set1_epi8(static_cast<char>(0xED));
-  const __m128i f0 = _mm_set1_epi8(static_cast<char>(0xF0));
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-    const __m128i high = _mm_cmpeq_epi8(_mm_max_epu8(v, f0), v);  // v >= F0
-    const __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, c0), _mm_cmpeq_epi8(v, c1)),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, e0), _mm_cmpeq_epi8(v, ed)), high));
-    if (const int mask = _mm_movemask_epi8(hit))
+  for (; i + 16 <= n; i += 16)
+    if (const int mask = charset_suspect_mask(p + i))
       return i + static_cast<size_t>(__builtin_ctz(mask));
-  }
 #endif
   for (; i < n; ++i)
     if (p[i] == 0xC0 || p[i] == 0xC1 || p[i] == 0xE0 || p[i] == 0xED || p[i] >= 0xF0) return i;

@@ -356,12 +356,11 @@ bool sub_decode_in_place(const void *data, size_t len, const char *encoding, siz
   return len == 0 || sub_utf8_structure_ok(bytes, len) || decode_count_invalid(bytes, len, 8) < 8;
 }
 
-int sub_decode_to_utf8(SubDoc *doc, const void *data, size_t len, const char *encoding) {
-  const auto *bytes = static_cast<const unsigned char *>(data);
-  const char *chars = static_cast<const char *>(data);
-  size_t skip = 0;
-  if (sub_decode_in_place(data, len, encoding, &skip))
-    return decode_store_copy(doc, chars + skip, len - skip, "UTF-8");
+namespace {
+
+// The bytes are not read in place: they are converted into doc->text.
+int decode_converting(SubDoc *doc, const unsigned char *bytes, size_t len, const char *encoding) {
+  const char *chars = reinterpret_cast<const char *>(bytes);
   if (decode_is_auto(encoding)) {
     if (const DecodeMark *mark = decode_auto_mark(bytes, len))
       return decode_replacing(doc, mark->name, true, chars + mark->bytes.size(),
@@ -379,4 +378,28 @@ int sub_decode_to_utf8(SubDoc *doc, const void *data, size_t len, const char *en
     return decode_replacing(doc, canonical, canonical != encoding, chars, len, unit, false);
   }
   return decode_fallback(doc, chars, len);
+}
+
+}  // namespace
+
+int sub_decode(SubDoc *doc, const void *data, size_t len, const char *encoding, const char **text) {
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  const char *chars = static_cast<const char *>(data);
+  size_t skip = 0;
+  if (sub_decode_in_place(data, len, encoding, &skip)) {
+    *text = chars + skip;
+    doc->text_len = len - skip;
+    doc->encoding = "UTF-8";
+    return SUB_OK;
+  }
+  const int rc = decode_converting(doc, bytes, len, encoding);
+  *text = doc->text;
+  return rc;
+}
+
+int sub_decode_to_utf8(SubDoc *doc, const void *data, size_t len, const char *encoding) {
+  const char *text = nullptr;
+  const int rc = sub_decode(doc, data, len, encoding, &text);
+  if (rc != SUB_OK || text == doc->text) return rc;
+  return decode_store_copy(doc, text, doc->text_len, "UTF-8");
 }

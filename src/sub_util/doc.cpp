@@ -108,6 +108,33 @@ int32_t sub_cue_add(SubDoc *doc, int32_t start_ms, int32_t end_ms) {
   return doc->cue_count++;
 }
 
+namespace {
+
+// A copy of `n` bytes at `p` in the pool, NUL-terminated; null when memory
+// runs out (noted).
+const char *doc_pool_copy(SubDoc *doc, const char *p, size_t n) {
+  char *copy = static_cast<char *>(pool_alloc(doc, sub_size_mul_add(n, 1, 1), 1));
+  if (!copy) {
+    sub_doc_note_oom(doc);
+    return nullptr;
+  }
+  if (n) std::memcpy(copy, p, n);
+  copy[n] = '\0';
+  return copy;
+}
+
+// Stores a copy as the string `field` of cue `index`; 0 or -1.
+int doc_set_string(SubDoc *doc, int32_t index, const char *SubCue::*field, const char *p,
+                   size_t n) {
+  if (index < 0 || index >= doc->cue_count) return -1;
+  const char *copy = doc_pool_copy(doc, p, n);
+  if (!copy) return -1;
+  doc->cues[index].*field = copy;
+  return 0;
+}
+
+}  // namespace
+
 int sub_cue_add_line(SubDoc *doc, int32_t index, const char *p, size_t n) {
   if (index < 0 || index >= doc->cue_count) return -1;
   SubCueLines &lines = doc->cues[index].lines;
@@ -126,48 +153,18 @@ int sub_cue_add_line(SubDoc *doc, int32_t index, const char *p, size_t n) {
     lines.items = static_cast<const char **>(grown);
     lines.cap = cap;
   }
-  char *copy = static_cast<char *>(pool_alloc(doc, sub_size_mul_add(n, 1, 1), 1));
-  if (!copy) {
-    sub_doc_note_oom(doc);
-    return -1;
-  }
-  if (n) std::memcpy(copy, p, n);
-  copy[n] = '\0';
+  const char *copy = doc_pool_copy(doc, p, n);
+  if (!copy) return -1;
   lines.items[lines.count++] = copy;
   return 0;
 }
 
-namespace {
-
-// A copy of `n` bytes at `p` in the pool, NUL-terminated; null when memory
-// runs out (noted).
-const char *doc_pool_copy(SubDoc *doc, const char *p, size_t n) {
-  char *copy = static_cast<char *>(pool_alloc(doc, sub_size_mul_add(n, 1, 1), 1));
-  if (!copy) {
-    sub_doc_note_oom(doc);
-    return nullptr;
-  }
-  if (n) std::memcpy(copy, p, n);
-  copy[n] = '\0';
-  return copy;
-}
-
-}  // namespace
-
 int sub_cue_set_id(SubDoc *doc, int32_t index, const char *p, size_t n) {
-  if (index < 0 || index >= doc->cue_count) return -1;
-  const char *copy = doc_pool_copy(doc, p, n);
-  if (!copy) return -1;
-  doc->cues[index].id = copy;
-  return 0;
+  return doc_set_string(doc, index, &SubCue::id, p, n);
 }
 
 int sub_cue_set_settings(SubDoc *doc, int32_t index, const char *p, size_t n) {
-  if (index < 0 || index >= doc->cue_count) return -1;
-  const char *copy = doc_pool_copy(doc, p, n);
-  if (!copy) return -1;
-  doc->cues[index].settings = copy;
-  return 0;
+  return doc_set_string(doc, index, &SubCue::settings, p, n);
 }
 
 void sub_cue_drop_last(SubDoc *doc) {

@@ -84,12 +84,13 @@ void vtts_put(SubDoc *doc, int32_t cue, std::string_view s, VttsStore store) {
 }
 
 // Reads the digits at s[*i]; their count, with the value saturated far above
-// any time that fits.
+// any time that fits yet low enough that hours in milliseconds stay within
+// 64 bits.
 size_t vtts_digits(std::string_view s, size_t *i, int64_t *value) {
   const size_t from = *i;
   int64_t v = 0;
   while (*i < s.size() && sub_is_digit(s[*i])) {
-    if (v < 1000000000000LL) v = v * 10 + (s[*i] - '0');
+    if (v < 100000000000LL) v = v * 10 + (s[*i] - '0');
     ++*i;
   }
   *value = v;

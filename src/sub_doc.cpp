@@ -24,6 +24,7 @@ SubParseOptions doc_options(const SubParseOptions *given) {
   if (DOC_OPTIONS_HOLD(given->size, format)) options.format = given->format;
   if (DOC_OPTIONS_HOLD(given->size, encoding)) options.encoding = given->encoding;
   if (DOC_OPTIONS_HOLD(given->size, reading)) options.reading = given->reading;
+  if (DOC_OPTIONS_HOLD(given->size, microdvd_fps)) options.microdvd_fps = given->microdvd_fps;
   return options;
 }
 
@@ -44,6 +45,7 @@ void sub_parse_options_init(SubParseOptions *options) {
   options->format = SUB_FMT_AUTO;
   options->encoding = "auto";
   options->reading = SUB_READING_STANDARD;
+  options->microdvd_fps = 25.0;
 }
 
 int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given, SubDoc **out) {
@@ -54,8 +56,14 @@ int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given
   if (!doc) return SUB_ERR_NOMEM;
   std::memset(static_cast<void *>(doc), 0, sizeof *doc);
   int32_t rc = SUB_ERR_FORMAT;
-  if (options.reading == SUB_READING_CLASSIC || options.reading == SUB_READING_STANDARD) {
+  const bool fps_ok = options.microdvd_fps > 1.0 && options.microdvd_fps < 1000.0;
+  if (!fps_ok) {
+    sub_doc_reset(doc);
+    rc = SUB_ERR_ARGUMENT;
+    sub_set_error(doc, "microdvd_fps must be above 1 and below 1000");
+  } else if (options.reading == SUB_READING_CLASSIC || options.reading == SUB_READING_STANDARD) {
     doc->reading = options.reading;
+    doc->microdvd_fps = static_cast<float>(options.microdvd_fps);
     rc = sub_engine_parse(doc, sub_formats, data, len, options.format, options.encoding);
   } else {
     sub_doc_reset(doc);

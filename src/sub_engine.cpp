@@ -71,8 +71,10 @@ int sub_call_parser(const SubFormatDesc *formats, SubDoc *doc, int32_t format, c
 int32_t sub_engine_parse(SubDoc *doc, const SubFormatDesc *formats, const void *data, size_t len,
                          int32_t format, const char *encoding) {
   const int32_t reading = doc->reading;  // chosen by the caller, kept by the reset
+  const float microdvd_fps = doc->microdvd_fps;
   sub_doc_reset(doc);
   doc->reading = reading;
+  doc->microdvd_fps = microdvd_fps;
   const int32_t rc = engine_run(doc, formats, data, len, format, encoding);
   if (rc == SUB_ERR_NOMEM) sub_doc_note_oom(doc);
   // The cues hold their own copies: the decoded text has served its purpose,

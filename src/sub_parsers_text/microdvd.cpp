@@ -4,9 +4,9 @@
 //   {1}{1}23.976                 optional frame-rate line (first timed line only)
 //   {250}{300}{y:i}Hello|world   brace groups of at most 32 bytes are dropped
 //
-// Frames become milliseconds at 25 fps unless the first timed line declares
-// another rate. Frame numbers beyond 32 bits make the line untimed; times
-// beyond 32 bits saturate.
+// Frames become milliseconds at 25 fps (or the rate the document's options
+// give) unless the first timed line declares another rate. Frame numbers beyond 32 bits make the
+// line untimed; times beyond 32 bits saturate.
 #include <cmath>
 #include <cstring>
 
@@ -106,7 +106,7 @@ int sub_parse_microdvd(SubDoc *doc, const char *text, size_t len) {
   if (!segment.data) return SUB_ERR_NOMEM;
   SubLineReader reader = sub_line_reader(text, len);
   std::string_view line;
-  float fps = 25.0f;
+  float fps = doc->microdvd_fps > 0 ? doc->microdvd_fps : 25.0f;
   bool first_timed = true;
   while (sub_line_next(&reader, &line)) {
     MdvdTiming t;

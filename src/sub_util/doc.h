@@ -57,9 +57,10 @@ struct SubDoc {
   SubPoolChunk *pool;    // holds every cue line and line array
   const char *encoding;  // static name, or `encoding_copy`
   char *encoding_copy;
-  int32_t reading;  // SUB_READING_*, set before the parse
-  bool succeeded;   // the parse returned SUB_OK
-  bool oom;         // memory ran out somewhere: the result may be cut short
+  int32_t reading;     // SUB_READING_*, set before the parse
+  float microdvd_fps;  // frame rate of MicroDVD files that declare none; 0: 25
+  bool succeeded;      // the parse returned SUB_OK
+  bool oom;            // memory ran out somewhere: the result may be cut short
 };
 
 // Releases everything the document owns and leaves the reset state: no cues,

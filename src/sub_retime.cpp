@@ -1,0 +1,93 @@
+// Retiming a document in place: shifting, frame-rate scaling and sorting.
+#include <cmath>
+#include <cstring>
+
+#include "sub_util/alloc.h"
+#include "sub_util/doc.h"
+#include "subparse.h"
+
+namespace {
+
+int32_t retime_saturate(double ms) {
+  if (ms >= 2147483647.0) return INT32_MAX;
+  if (ms <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(std::lround(ms));
+}
+
+int32_t retime_shift(int32_t t, int64_t offset) {
+  // Both fit 64 bits with room: |t| < 2^31 and the offset is first clamped.
+  const int64_t clamped = offset > INT64_C(1) << 40      ? INT64_C(1) << 40
+                          : offset < -(INT64_C(1) << 40) ? -(INT64_C(1) << 40)
+                                                         : offset;
+  const int64_t v = t + clamped;
+  return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+
+// Times changed: the JSON rendered before no longer holds.
+void retime_done(SubDoc *doc) {
+  sub_free(doc->result_json);
+  doc->result_json = nullptr;
+}
+
+inline bool retime_rate_ok(double fps) { return std::isfinite(fps) && fps > 0; }
+
+}  // namespace
+
+extern "C" {
+
+int32_t sub_doc_shift(SubDoc *doc, int64_t offset_ms) {
+  if (!doc) return SUB_ERR_ARGUMENT;
+  for (int32_t i = 0; i < doc->cue_count; ++i) {
+    doc->cues[i].start_ms = retime_shift(doc->cues[i].start_ms, offset_ms);
+    doc->cues[i].end_ms = retime_shift(doc->cues[i].end_ms, offset_ms);
+  }
+  retime_done(doc);
+  return SUB_OK;
+}
+
+int32_t sub_doc_scale(SubDoc *doc, double from_fps, double to_fps) {
+  if (!doc || !retime_rate_ok(from_fps) || !retime_rate_ok(to_fps)) return SUB_ERR_ARGUMENT;
+  const double ratio = from_fps / to_fps;
+  if (!std::isfinite(ratio)) return SUB_ERR_ARGUMENT;
+  for (int32_t i = 0; i < doc->cue_count; ++i) {
+    doc->cues[i].start_ms = retime_saturate(doc->cues[i].start_ms * ratio);
+    doc->cues[i].end_ms = retime_saturate(doc->cues[i].end_ms * ratio);
+  }
+  retime_done(doc);
+  return SUB_OK;
+}
+
+// A stable merge sort through one scratch array of the layer: O(n log n)
+// whatever the order, and nothing changes when the scratch cannot be had.
+int32_t sub_doc_sort(SubDoc *doc) {
+  if (!doc) return SUB_ERR_ARGUMENT;
+  const auto n = static_cast<size_t>(doc->cue_count);
+  bool sorted = true;
+  for (size_t i = 1; i < n && sorted; ++i)
+    sorted = doc->cues[i - 1].start_ms <= doc->cues[i].start_ms;
+  if (sorted) return SUB_OK;
+  auto *scratch = static_cast<SubCue *>(sub_malloc(sub_size_mul_add(n, sizeof(SubCue), 0)));
+  if (!scratch) return SUB_ERR_NOMEM;
+  SubCue *from = doc->cues;
+  SubCue *to = scratch;
+  for (size_t width = 1; width < n; width *= 2) {
+    for (size_t lo = 0; lo < n; lo += 2 * width) {
+      const size_t mid = lo + width < n ? lo + width : n;
+      const size_t hi = mid + width < n ? mid + width : n;
+      size_t a = lo, b = mid, k = lo;
+      while (a < mid && b < hi)
+        to[k++] = from[b].start_ms < from[a].start_ms ? from[b++] : from[a++];
+      while (a < mid) to[k++] = from[a++];
+      while (b < hi) to[k++] = from[b++];
+    }
+    SubCue *swap = from;
+    from = to;
+    to = swap;
+  }
+  if (from != doc->cues) std::memcpy(static_cast<void *>(doc->cues), from, n * sizeof(SubCue));
+  sub_free(scratch);
+  retime_done(doc);
+  return SUB_OK;
+}
+
+}  // extern "C"

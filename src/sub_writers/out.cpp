@@ -1,0 +1,56 @@
+// The output text of the writers.
+#include "out.h"
+
+bool SubOut::grow(size_t extra) {
+  // Doubling keeps appends linear; the sum is checked so that no size wraps.
+  size_t need = sub_size_mul_add(1, len, sub_size_mul_add(1, extra, 1));
+  size_t next = cap < 256 ? 256 : sub_size_mul_add(cap, 2, 0);
+  if (next < need) next = need;
+  void *grown = need == SIZE_MAX ? nullptr : sub_realloc(data, next);
+  if (!grown) {
+    failed = true;
+    return false;
+  }
+  data = static_cast<char *>(grown);
+  cap = next;
+  return true;
+}
+
+char *SubOut::release() {
+  if (!reserve(0)) return nullptr;
+  data[len] = '\0';
+  char *text = data;
+  data = nullptr;
+  len = cap = 0;
+  return text;
+}
+
+void sub_out_uint(SubOut *out, uint64_t value, int min_digits) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value);
+  while (n < min_digits && n < 20) digits[n++] = '0';
+  if (!out->reserve(static_cast<size_t>(n))) return;
+  while (n) out->data[out->len++] = digits[--n];
+}
+
+void sub_out_clock(SubOut *out, int32_t ms, SubClockStyle style) {
+  const uint32_t t = ms < 0 ? 0u : static_cast<uint32_t>(ms);
+  uint32_t fraction = t % 1000;
+  if (style.fraction_digits == 2) fraction /= 10;
+  const uint32_t seconds = t / 1000;
+  if (style.hour_digits > 0) {
+    sub_out_uint(out, seconds / 3600, style.hour_digits);
+    out->put(':');
+    sub_out_uint(out, seconds / 60 % 60, 2);
+  } else {
+    sub_out_uint(out, seconds / 60, 2);
+  }
+  out->put(':');
+  sub_out_uint(out, seconds % 60, 2);
+  out->put(style.separator);
+  sub_out_uint(out, fraction, style.fraction_digits);
+}

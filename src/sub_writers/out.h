@@ -1,0 +1,99 @@
+// What the writers share: the growing output text and the pieces every
+// format writes (clock times, digits, the display lines of a cue).
+#ifndef SUB_WRITERS_OUT_H
+#define SUB_WRITERS_OUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "sub_util/alloc.h"
+#include "sub_util/doc.h"
+
+// An output text in a block of the allocation layer. Appending never fails
+// loudly: when memory runs out `failed` is set and every later append does
+// nothing, so a writer checks once at its end.
+struct SubOut {
+  char *data = nullptr;
+  size_t len = 0;
+  size_t cap = 0;
+  bool failed = false;
+
+  SubOut() = default;
+  SubOut(const SubOut &) = delete;
+  SubOut &operator=(const SubOut &) = delete;
+  ~SubOut() { sub_free(data); }
+
+  // Room for `extra` more bytes and the final NUL; false once failed.
+  bool reserve(size_t extra) {
+    if (failed) return false;
+    if (extra < cap - len) return true;
+    return grow(extra);
+  }
+  void put(const char *p, size_t n) {
+    if (!reserve(n)) return;
+    std::memcpy(data + len, p, n);
+    len += n;
+  }
+  void put(std::string_view s) { put(s.data(), s.size()); }
+  void put(char c) {
+    if (!reserve(1)) return;
+    data[len++] = c;
+  }
+  // The text, NUL-terminated, now owned by the caller (sub_free); null when
+  // memory ran out.
+  char *release();
+
+ private:
+  bool grow(size_t extra);
+};
+
+// Appends `value` in decimal with at least `min_digits` digits.
+void sub_out_uint(SubOut *out, uint64_t value, int min_digits);
+
+// How a format writes a clock time: hours (at least `hour_digits` digits, or
+// none when 0: the minutes then run past 59), minutes and seconds of two
+// digits, then `separator` and `fraction_digits` digits (3: milliseconds,
+// 2: centiseconds, floored). Negative times are written as 0.
+struct SubClockStyle {
+  int hour_digits;
+  char separator;
+  int fraction_digits;
+};
+void sub_out_clock(SubOut *out, int32_t ms, SubClockStyle style);
+
+// Where a writer may break a cue line into display lines: at LF, CR and
+// CR LF, and, for formats read with the library's line reader, at U+2028
+// as well.
+enum class SubBreaks { lf_cr, lf_cr_u2028 };
+
+// Calls `fn(std::string_view piece)` for each display line of cue `cue`:
+// each of its lines cut at the breaks. Pieces may be empty.
+template <typename Fn>
+void sub_each_piece(const SubCue &cue, SubBreaks breaks, Fn &&fn) {
+  for (int32_t l = 0; l < cue.lines.count; ++l) {
+    const char *p = cue.lines.items[l];
+    const std::string_view line(p, std::strlen(p));
+    size_t from = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+      const char c = line[i];
+      size_t skip = 0;
+      if (c == '\n') {
+        skip = 1;
+      } else if (c == '\r') {
+        skip = i + 1 < line.size() && line[i + 1] == '\n' ? 2 : 1;
+      } else if (c == '\xE2' && breaks == SubBreaks::lf_cr_u2028 && i + 2 < line.size() &&
+                 line[i + 1] == '\x80' && line[i + 2] == '\xA8') {
+        skip = 3;
+      }
+      if (!skip) continue;
+      fn(line.substr(from, i - from));
+      i += skip - 1;
+      from = i + 1;
+    }
+    fn(line.substr(from));
+  }
+}
+
+#endif

@@ -1,0 +1,141 @@
+// sub_doc_write(): the table of writers, the write options and the names of
+// formats.
+#include <cmath>
+#include <cstring>
+
+#include "sub_parser.h"
+#include "sub_util/json.h"
+#include "writer.h"
+
+namespace {
+
+struct SubWriterDesc {
+  int32_t format;
+  SubWriterFn write;
+};
+
+constexpr SubWriterDesc writers[] = {
+    {SUB_FMT_SRT, sub_write_srt}, {SUB_FMT_VTT, sub_write_vtt},   {SUB_FMT_ASS, sub_write_ass},
+    {SUB_FMT_LRC, sub_write_lrc}, {SUB_FMT_TTML, sub_write_ttml},
+};
+
+struct FormatAlias {
+  std::string_view name;
+  int32_t format;
+};
+
+constexpr FormatAlias aliases[] = {
+    {"auto", SUB_FMT_AUTO},    {"json", SUB_FMT_JSON},    {"subrip", SUB_FMT_SRT},
+    {"webvtt", SUB_FMT_VTT},   {"ssa", SUB_FMT_ASS},      {"dfxp", SUB_FMT_TTML},
+    {"smi", SUB_FMT_SAMI},     {"sub", SUB_FMT_MICRODVD}, {"youtube", SUB_FMT_YTXML},
+    {"xml", SUB_FMT_BILIBILI},
+};
+
+#define WRITE_OPTIONS_HOLD(size, M) \
+  ((size) >= offsetof(SubWriteOptions, M) + sizeof(SubWriteOptions::M))
+
+// The options the host passed, completed with the defaults.
+SubWriteOptions write_options(const SubWriteOptions *given) {
+  SubWriteOptions o;
+  sub_write_options_init(&o);
+  if (!given) return o;
+  if (WRITE_OPTIONS_HOLD(given->size, vtt_header)) o.vtt_header = given->vtt_header;
+  if (WRITE_OPTIONS_HOLD(given->size, ass_play_res_x)) o.ass_play_res_x = given->ass_play_res_x;
+  if (WRITE_OPTIONS_HOLD(given->size, ass_play_res_y)) o.ass_play_res_y = given->ass_play_res_y;
+  if (WRITE_OPTIONS_HOLD(given->size, ass_font)) o.ass_font = given->ass_font;
+  if (WRITE_OPTIONS_HOLD(given->size, ass_font_size)) o.ass_font_size = given->ass_font_size;
+  if (WRITE_OPTIONS_HOLD(given->size, ttml_lang)) o.ttml_lang = given->ttml_lang;
+  if (!o.vtt_header) o.vtt_header = "";
+  if (!o.ass_font) o.ass_font = "";
+  if (!o.ttml_lang) o.ttml_lang = "";
+  return o;
+}
+
+inline bool has_any(std::string_view s, std::string_view chars) {
+  return s.find_first_of(chars) != std::string_view::npos;
+}
+
+// Whether every option can be written as it is.
+bool write_options_usable(const SubWriteOptions &o) {
+  const std::string_view header = o.vtt_header;
+  const std::string_view font = o.ass_font;
+  const std::string_view lang = o.ttml_lang;
+  return !has_any(header, "\r\n") && header.find("-->") == std::string_view::npos &&
+         o.ass_play_res_x >= 1 && o.ass_play_res_x <= 16384 && o.ass_play_res_y >= 1 &&
+         o.ass_play_res_y <= 16384 && !font.empty() && !has_any(font, ",\r\n") &&
+         o.ass_font_size > 0 && o.ass_font_size <= 10000 && !has_any(lang, "\"<>&\r\n");
+}
+
+const SubWriterDesc *writer_of(int32_t format) {
+  for (const SubWriterDesc &w : writers)
+    if (w.format == format) return &w;
+  return nullptr;
+}
+
+// A NUL-terminated copy of the document's JSON.
+char *json_copy(SubDoc *doc, size_t *len) {
+  const char *json = sub_doc_json(doc);
+  if (!json) return nullptr;
+  SubOut out;
+  out.put(json, std::strlen(json));
+  *len = out.len;
+  return out.release();
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t sub_format_id(const char *name) {
+  if (!name) return -2;
+  std::string_view n = name;
+  if (!n.empty() && n[0] == '.') n.remove_prefix(1);
+  for (const FormatAlias &a : aliases)
+    if (n.size() == a.name.size() && sub_sv_istarts(n, a.name)) return a.format;
+  for (int32_t f = 0; f < SUB_FMT_COUNT; ++f) {
+    const std::string_view format_name = sub_formats[f].name;
+    if (n.size() == format_name.size() && sub_sv_istarts(n, format_name)) return f;
+  }
+  return -2;
+}
+
+void sub_write_options_init(SubWriteOptions *options) {
+  if (!options) return;
+  std::memset(static_cast<void *>(options), 0, sizeof *options);
+  options->size = sizeof *options;
+  options->vtt_header = "";
+  options->ass_play_res_x = 1920;
+  options->ass_play_res_y = 1080;
+  options->ass_font = "Arial";
+  options->ass_font_size = 54;
+  options->ttml_lang = "";
+}
+
+int32_t sub_doc_write(SubDoc *doc, int32_t format, const SubWriteOptions *given, char **out,
+                      size_t *out_len) {
+  if (out) *out = nullptr;
+  if (out_len) *out_len = 0;
+  if (!doc || !out) return SUB_ERR_ARGUMENT;
+  size_t len = 0;
+  if (format == SUB_FMT_JSON) {
+    *out = json_copy(doc, &len);
+  } else {
+    const SubWriterDesc *writer = writer_of(format);
+    if (!writer) return SUB_ERR_FORMAT;
+    const SubWriteOptions options = write_options(given);
+    if (!write_options_usable(options)) return SUB_ERR_ARGUMENT;
+    // A failed parse may have left a fallback parser's partial work behind.
+    static const SubDoc no_cues{};
+    SubOut text;
+    writer->write(doc->succeeded ? doc : &no_cues, options, &text);
+    len = text.len;
+    *out = text.release();
+  }
+  if (!*out) return SUB_ERR_NOMEM;
+  if (out_len) *out_len = len;
+  return SUB_OK;
+}
+
+void sub_text_free(char *text) { sub_free(text); }
+
+}  // extern "C"

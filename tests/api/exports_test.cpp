@@ -92,6 +92,13 @@ const std::set<std::string> kExternalInterface = {
     "sub_doc_format",
     "sub_doc_encoding",
     "sub_doc_json",
+    "sub_format_id",
+    "sub_write_options_init",
+    "sub_doc_write",
+    "sub_text_free",
+    "sub_doc_shift",
+    "sub_doc_scale",
+    "sub_doc_sort",
 };
 
 TEST(Exports, HeaderDeclaresTheExternalInterface) {

@@ -7,13 +7,20 @@
 #include "sub_engine.h"
 #include "sub_util/alloc.h"
 #include "sub_util/json.h"
+#include "sub_util/options.h"
 #include "subparse.h"
 
 namespace {
 
 // Whether a host's options struct of `size` bytes holds member `M` whole.
-#define DOC_OPTIONS_HOLD(size, M) \
-  ((size) >= offsetof(SubParseOptions, M) + sizeof(SubParseOptions::M))
+#define DOC_OPTIONS_END(M) SUB_OPTIONS_END(SubParseOptions, M)
+#define DOC_OPTIONS_HOLD(size, M) ((size) >= DOC_OPTIONS_END(M))
+
+// Where each member of the parse options ends, in order.
+constexpr size_t sub_parse_options_members[] = {
+    DOC_OPTIONS_END(size),    DOC_OPTIONS_END(format),       DOC_OPTIONS_END(encoding),
+    DOC_OPTIONS_END(reading), DOC_OPTIONS_END(microdvd_fps),
+};
 
 // The options the host passed; members its (older, smaller) struct does not
 // hold whole take their defaults.
@@ -38,14 +45,19 @@ inline T cue_field(const SubDoc *doc, int32_t i, T SubCue::*field, T missing) {
 
 extern "C" {
 
-void sub_parse_options_init(SubParseOptions *options) {
-  if (!options) return;
-  std::memset(static_cast<void *>(options), 0, sizeof *options);
-  options->size = sizeof *options;
-  options->format = SUB_FMT_AUTO;
-  options->encoding = "auto";
-  options->reading = SUB_READING_STANDARD;
-  options->microdvd_fps = 25.0;
+void sub_parse_options_init_size(SubParseOptions *options, size_t size) {
+  SubParseOptions defaults;
+  std::memset(static_cast<void *>(&defaults), 0, sizeof defaults);
+  defaults.format = SUB_FMT_AUTO;
+  defaults.encoding = "auto";
+  defaults.reading = SUB_READING_STANDARD;
+  defaults.microdvd_fps = 25.0;
+  sub_options_fill(options, &defaults, size, sub_parse_options_members);
+}
+
+// The struct of the first release ended with `reading`.
+void(sub_parse_options_init)(SubParseOptions *options) {
+  sub_parse_options_init_size(options, DOC_OPTIONS_END(reading));
 }
 
 int32_t sub_doc_parse(const void *data, size_t len, const SubParseOptions *given, SubDoc **out) {

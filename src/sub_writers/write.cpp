@@ -5,6 +5,7 @@
 
 #include "sub_parser.h"
 #include "sub_util/json.h"
+#include "sub_util/options.h"
 #include "writer.h"
 
 namespace {
@@ -31,8 +32,16 @@ constexpr FormatAlias aliases[] = {
     {"xml", SUB_FMT_BILIBILI},
 };
 
-#define WRITE_OPTIONS_HOLD(size, M) \
-  ((size) >= offsetof(SubWriteOptions, M) + sizeof(SubWriteOptions::M))
+#define WRITE_OPTIONS_END(M) SUB_OPTIONS_END(SubWriteOptions, M)
+#define WRITE_OPTIONS_HOLD(size, M) ((size) >= WRITE_OPTIONS_END(M))
+
+// Where each member of the write options ends, in order.
+constexpr size_t write_options_members[] = {
+    WRITE_OPTIONS_END(size),           WRITE_OPTIONS_END(vtt_header),
+    WRITE_OPTIONS_END(ass_play_res_x), WRITE_OPTIONS_END(ass_play_res_y),
+    WRITE_OPTIONS_END(ass_font),       WRITE_OPTIONS_END(ass_font_size),
+    WRITE_OPTIONS_END(ttml_lang),
+};
 
 // The options the host passed, completed with the defaults.
 SubWriteOptions write_options(const SubWriteOptions *given) {
@@ -99,16 +108,20 @@ int32_t sub_format_id(const char *name) {
   return -2;
 }
 
-void sub_write_options_init(SubWriteOptions *options) {
-  if (!options) return;
-  std::memset(static_cast<void *>(options), 0, sizeof *options);
-  options->size = sizeof *options;
-  options->vtt_header = "";
-  options->ass_play_res_x = 1920;
-  options->ass_play_res_y = 1080;
-  options->ass_font = "Arial";
-  options->ass_font_size = 54;
-  options->ttml_lang = "";
+void sub_write_options_init_size(SubWriteOptions *options, size_t size) {
+  SubWriteOptions defaults;
+  std::memset(static_cast<void *>(&defaults), 0, sizeof defaults);
+  defaults.vtt_header = "";
+  defaults.ass_play_res_x = 1920;
+  defaults.ass_play_res_y = 1080;
+  defaults.ass_font = "Arial";
+  defaults.ass_font_size = 54;
+  defaults.ttml_lang = "";
+  sub_options_fill(options, &defaults, size, write_options_members);
+}
+
+void(sub_write_options_init)(SubWriteOptions *options) {
+  sub_write_options_init_size(options, sizeof(SubWriteOptions));
 }
 
 int32_t sub_doc_write(SubDoc *doc, int32_t format, const SubWriteOptions *given, char **out,

@@ -114,6 +114,46 @@ TEST_F(DocApi, OptionsInitFillsTheDefaults) {
   sub_doc_free(doc);
 }
 
+// The init functions never write past a host's smaller struct: each fills a
+// block of exactly the size it is told (a sanitizer build catches a write
+// past it), whole members only, and records the bytes it filled.
+TEST_F(DocApi, OptionsInitWritesOnlyWhatTheHostsStructHolds) {
+  constexpr size_t first_release = offsetof(SubParseOptions, reading) + sizeof(int32_t);
+  struct Row {
+    const char *name;
+    size_t block;
+    size_t filled;  // 0: nothing written
+  };
+  const Row rows[] = {
+      {"whole struct", sizeof(SubParseOptions), sizeof(SubParseOptions)},
+      {"first release", first_release, first_release},
+      {"half the reading", first_release - 2, offsetof(SubParseOptions, encoding) + sizeof(char *)},
+      {"only the size", sizeof(size_t), sizeof(size_t)},
+      {"less than the size", sizeof(size_t) - 1, 0},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::unique_ptr<unsigned char, decltype(&std::free)> block(
+        static_cast<unsigned char *>(std::malloc(sizeof(SubParseOptions))), &std::free);
+    ASSERT_NE(block, nullptr);
+    std::memset(block.get(), 0xA5, sizeof(SubParseOptions));
+    auto *options = reinterpret_cast<SubParseOptions *>(block.get());
+    sub_parse_options_init_size(options, row.block);
+    for (size_t i = row.filled; i < sizeof(SubParseOptions); ++i)
+      ASSERT_EQ(block.get()[i], 0xA5) << "byte " << i;
+    if (row.filled) {
+      EXPECT_EQ(options->size, row.filled);
+    }
+  }
+  // The exported function of the plain name fills the first release's struct.
+  const std::unique_ptr<unsigned char, decltype(&std::free)> older(
+      static_cast<unsigned char *>(std::malloc(first_release)), &std::free);
+  ASSERT_NE(older, nullptr);
+  (sub_parse_options_init)(reinterpret_cast<SubParseOptions *>(older.get()));
+  EXPECT_EQ(reinterpret_cast<SubParseOptions *>(older.get())->size, first_release);
+  EXPECT_EQ(reinterpret_cast<SubParseOptions *>(older.get())->reading, SUB_READING_STANDARD);
+}
+
 // A host built against an older header passes a smaller struct: the members
 // its size does not hold whole must not be read, and take their defaults. The struct lives in
 // a block of exactly that size, so that a sanitizer build catches a read past

@@ -72,6 +72,7 @@ const std::set<std::string> kExternalInterface = {
     "sub_detected_format",
     "sub_result_json",
     // The document API.
+    "sub_parse_options_init_size",
     "sub_parse_options_init",
     "sub_doc_parse",
     "sub_doc_free",
@@ -93,6 +94,7 @@ const std::set<std::string> kExternalInterface = {
     "sub_doc_encoding",
     "sub_doc_json",
     "sub_format_id",
+    "sub_write_options_init_size",
     "sub_write_options_init",
     "sub_doc_write",
     "sub_text_free",

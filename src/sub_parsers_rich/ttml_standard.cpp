@@ -793,8 +793,9 @@ bool ttmls_open(TtmlsParse *ps, std::string_view qname) {
     ps->text.count = 0;
   }
   if (kind == k_br && ps->p_depth >= 0 && f.content && !f.hidden) {
+    // The push may have moved the stack: the parent is read again.
     double cb, ce;
-    ttmls_content_span(*parent, &cb, &ce);
+    ttmls_content_span(ps->stack.data[ps->stack.count - 2], &cb, &ce);
     if (cb < ce && !ps->items.push(TtmlsItem{0, SIZE_MAX, cb, ce, false})) return false;
   }
   return true;

@@ -276,6 +276,24 @@ TEST(TtmlStandard, DeepNestingOnSmallStack) {
   EXPECT_EQ(failure, "");
 }
 
+// A <br/> whose element is the one that makes the element stack grow (at
+// every depth around the growth points) still breaks the line: the stack may
+// move under its parent.
+TEST(TtmlStandard, BreakWhereTheElementStackGrows) {
+  for (int spans = 8; spans <= 40; ++spans) {
+    SCOPED_TRACE(spans);
+    std::string body = "<p begin=\"1s\" end=\"2s\">";
+    for (int i = 0; i < spans; ++i) body += "<span>";
+    body += "a<br/>b";
+    const std::string text = doc_with("", body);
+    ASSERT_EQ(parse(text), SUB_OK);
+    const SubDoc *doc = sub_classic_doc();
+    ASSERT_EQ(doc->cue_count, 1);
+    ASSERT_EQ(doc->cues[0].lines.count, 2);
+    EXPECT_STREQ(doc->cues[0].lines.items[1], "b");
+  }
+}
+
 TEST(TtmlStandard, ManyParagraphsLinear) {
   std::string body;
   for (int i = 0; i < 50000; ++i)

@@ -10,6 +10,12 @@
 //   encoding/LEGACY_auto   its encoding named, and the same file detected
 //   encoding/utf8_null     valid UTF-8 under the fixed rule (NULL), and the
 //   encoding/utf8_auto     same file detected
+// and writing, on the 32 MiB SRT file:
+//   write/FORMAT           sub_doc_write() of the parsed document, in MB/s of
+//                          output (target: at least the parse's MB/s of input)
+//   convert/subparse_cli   the command line converting the file to WebVTT,
+//   convert/ffmpeg         and the ffmpeg command doing the same, when it is
+//                          installed (target: ours at least 10 times faster)
 // After the table a summary gives the ratios that matter, measured in this
 // one run: the classic path against memcpy, the document path against the
 // classic one (the target for SRT is at least 1.3 times the classic path's
@@ -26,7 +32,10 @@
 // library held at once during one parse, per input byte.
 #include <benchmark/benchmark.h>
 #include <iconv.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <cstdlib>
@@ -229,6 +238,80 @@ void memcpy_baseline(benchmark::State &state) {
 constexpr int64_t small = 1 << 20;
 constexpr int64_t large = 32 << 20;
 
+// sub_doc_write() of the parsed 32 MiB SRT document in `format`; the rate is
+// the output's bytes.
+void write_doc(benchmark::State &state, int32_t format) {
+  const std::string &data = input(bench::srt, static_cast<size_t>(large));
+  SubDoc *doc = nullptr;
+  if (sub_doc_parse(data.data(), data.size(), nullptr, &doc) != SUB_OK) {
+    state.SkipWithError(sub_doc_error(doc));
+    sub_doc_free(doc);
+    return;
+  }
+  size_t written = 0;
+  for ([[maybe_unused]] auto _ : state) {
+    char *text = nullptr;
+    if (sub_doc_write(doc, format, nullptr, &text, &written) != SUB_OK) {
+      state.SkipWithError("sub_doc_write failed");
+      break;
+    }
+    sub_text_free(text);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(written));
+  sub_doc_free(doc);
+}
+
+// The 32 MiB SRT file on disk, for the command-line conversions.
+const std::string &srt_file() {
+  static std::string path;
+  if (path.empty()) {
+    char name[] = "/tmp/subparse_bench_XXXXXX.srt";
+    const int fd = mkstemps(name, 4);
+    const std::string &data = input(bench::srt, static_cast<size_t>(large));
+    if (fd < 0 || write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+      std::fprintf(stderr, "subparse_bench: cannot write %s\n", name);
+      std::exit(1);
+    }
+    close(fd);
+    path = name;
+    std::atexit([] { unlink(path.c_str()); });
+  }
+  return path;
+}
+
+// Runs `command` through the shell once per iteration, timed by the wall
+// clock; the rate is the input file's bytes. A command that fails stops it.
+void convert(benchmark::State &state, const std::string &command) {
+  const std::string &path = srt_file();
+  for ([[maybe_unused]] auto _ : state) {
+    const auto from = std::chrono::steady_clock::now();
+    const int status = std::system((command + " " + path + " 2>/dev/null").c_str());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count());
+    if (status != 0) {
+      state.SkipWithError(("failed: " + command).c_str());
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * large);
+}
+
+void convert_cli(benchmark::State &state) {
+  convert(state,
+          "f() { " SUBPARSE_BENCH_CLI " --to vtt -o /tmp/subparse_bench_cli.vtt \"$1\"; }; f");
+  unlink("/tmp/subparse_bench_cli.vtt");
+}
+
+void convert_ffmpeg(benchmark::State &state) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) {
+    state.SkipWithError("ffmpeg is not installed (apt-get install ffmpeg)");
+    return;
+  }
+  convert(state,
+          "f() { ffmpeg -loglevel error -y -i \"$1\" -f webvtt /tmp/subparse_bench_ff.vtt; }; f");
+  unlink("/tmp/subparse_bench_ff.vtt");
+}
+
 // The console table, and then the ratios between the runs of this process:
 // MB/s of each run by name (the median when there are repetitions).
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -278,6 +361,28 @@ class SummaryReporter : public benchmark::ConsoleReporter {
           static_cast<long long>(size >> 20), d / c, d / c >= 1.3 ? "met" : "NOT MET");
     }
     summarize_encodings();
+    summarize_writing();
+  }
+
+  // Writing against parsing, and our conversion against ffmpeg's.
+  void summarize_writing() const {
+    const std::string arg = "/" + std::to_string(large);
+    const double parse = get("document/srt" + arg);
+    for (const char *format : {"srt", "vtt"}) {
+      const double out = get(std::string("write/") + format);
+      if (parse <= 0 || out <= 0) continue;
+      std::printf(
+          "target: writing %s from the 32 MiB SRT document %.1f MB/s of output, %.2fx the "
+          "parse's %.1f MB/s of input (at least 1x): %s\n",
+          format, out, out / parse, parse, out >= parse ? "met" : "NOT MET");
+    }
+    const double cli = get("convert/subparse_cli/iterations:3/manual_time");
+    const double ffmpeg = get("convert/ffmpeg/iterations:1/manual_time");
+    if (cli > 0 && ffmpeg > 0)
+      std::printf(
+          "target: converting the 32 MiB SRT file to WebVTT, subparse CLI %.1f MB/s, ffmpeg "
+          "%.1f MB/s: %.1fx faster (at least 10x): %s\n",
+          cli, ffmpeg, cli / ffmpeg, cli / ffmpeg >= 10 ? "met" : "NOT MET");
   }
 
   // What "auto" adds to the time of a parse: the same file with its
@@ -356,6 +461,18 @@ SUBPARSE_ADVERSARIAL_BENCH(ytxml_unclosed, SUB_FMT_YTXML);
 SUBPARSE_ADVERSARIAL_BENCH(bilibili_unclosed, SUB_FMT_BILIBILI);
 SUBPARSE_ADVERSARIAL_BENCH(sami_blocks, SUB_FMT_SAMI);
 SUBPARSE_ADVERSARIAL_BENCH(lrc_ties, SUB_FMT_LRC);
+BENCHMARK_CAPTURE(write_doc, srt, SUB_FMT_SRT)->Name("write/srt")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(write_doc, vtt, SUB_FMT_VTT)->Name("write/vtt")->Unit(benchmark::kMillisecond);
+BENCHMARK(convert_cli)
+    ->Name("convert/subparse_cli")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(convert_ffmpeg)
+    ->Name("convert/ffmpeg")
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(encoding, cp1251_named, srt_cp1251, "cp1251", "CP1251")
     ->Arg(small)
     ->Unit(benchmark::kMillisecond);

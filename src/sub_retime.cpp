@@ -57,8 +57,9 @@ int32_t sub_doc_scale(SubDoc *doc, double from_fps, double to_fps) {
   return SUB_OK;
 }
 
-// A stable merge sort through one scratch array of the layer: O(n log n)
-// whatever the order, and nothing changes when the scratch cannot be had.
+// A stable merge sort of the cue indexes, then one pass that moves the
+// cues: O(n log n) whatever the order, and nothing changes when the scratch
+// cannot be had.
 int32_t sub_doc_sort(SubDoc *doc) {
   if (!doc) return SUB_ERR_ARGUMENT;
   const auto n = static_cast<size_t>(doc->cue_count);
@@ -66,26 +67,14 @@ int32_t sub_doc_sort(SubDoc *doc) {
   for (size_t i = 1; i < n && sorted; ++i)
     sorted = doc->cues[i - 1].start_ms <= doc->cues[i].start_ms;
   if (sorted) return SUB_OK;
-  auto *scratch = static_cast<SubCue *>(sub_malloc(sub_size_mul_add(n, sizeof(SubCue), 0)));
-  if (!scratch) return SUB_ERR_NOMEM;
-  SubCue *from = doc->cues;
-  SubCue *to = scratch;
-  for (size_t width = 1; width < n; width *= 2) {
-    for (size_t lo = 0; lo < n; lo += 2 * width) {
-      const size_t mid = lo + width < n ? lo + width : n;
-      const size_t hi = mid + width < n ? mid + width : n;
-      size_t a = lo, b = mid, k = lo;
-      while (a < mid && b < hi)
-        to[k++] = from[b].start_ms < from[a].start_ms ? from[b++] : from[a++];
-      while (a < mid) to[k++] = from[a++];
-      while (b < hi) to[k++] = from[b++];
-    }
-    SubCue *swap = from;
-    from = to;
-    to = swap;
-  }
-  if (from != doc->cues) std::memcpy(static_cast<void *>(doc->cues), from, n * sizeof(SubCue));
-  sub_free(scratch);
+  SubScratch block(sub_size_mul_add(n, sizeof(SubCue) + 2 * sizeof(int32_t), 0));
+  if (!block.data) return SUB_ERR_NOMEM;
+  auto *moved = reinterpret_cast<SubCue *>(block.data);
+  auto *order = reinterpret_cast<int32_t *>(block.data + n * sizeof(SubCue));
+  for (size_t i = 0; i < n; ++i) order[i] = static_cast<int32_t>(i);
+  sub_cue_sort_indexes(doc->cues, order, order + n, n);
+  for (size_t i = 0; i < n; ++i) moved[i] = doc->cues[order[i]];
+  std::memcpy(static_cast<void *>(doc->cues), moved, n * sizeof(SubCue));
   retime_done(doc);
   return SUB_OK;
 }

@@ -4,6 +4,8 @@
 #include <iconv.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -30,7 +32,7 @@ const std::string &work_dir() {
 }
 
 std::string write_input(const std::string &name, const std::string &bytes) {
-  const std::string path = work_dir() + name;
+  std::string path = work_dir() + name;
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }
@@ -160,7 +162,26 @@ TEST_F(Cli, HelpDescribesEveryOptionAndExitCode) {
                                "earliest",
                                "latest",
                                "encoding: detected ",
-                               "''"})
+                               "''",
+                               "--to FORMAT",
+                               "-o OUT",
+                               "-d DIR",
+                               "--force",
+                               "--fps FROM:TO",
+                               "--shift TIME",
+                               "--sort",
+                               "--microdvd-fps RATE",
+                               "--option=VALUE",
+                               "'--'",
+                               "webvtt",
+                               "dfxp",
+                               "json",
+                               "73",
+                               "74",
+                               "worst",
+                               "subparse --to srt -o movie.srt movie.ttml",
+                               "subparse --fps 25:23.976",
+                               " -d "})
       EXPECT_NE(run.out.find(needle), std::string::npos) << "help lacks " << needle;
   }
 }
@@ -172,24 +193,33 @@ TEST_F(Cli, VersionIsTheHeaders) {
   EXPECT_EQ(run.err, "");
 }
 
-// Every option the help lists has its entry in the man page, which carries
-// the same version.
+// Every option the help lists, short and long names alike, has its entry in
+// the man page, which carries the same version.
 TEST(CliManPage, DocumentsEveryOptionOfTheHelp) {
   const std::string page = subtest::read_file(SUBPARSE_MAN_PAGE);
   EXPECT_NE(page.find("\"subparse " SUBPARSE_VERSION "\""), std::string::npos);
   const std::string help = run_cli({"--help"}).out;
   size_t options = 0;
   for (size_t at = help.find("\n  -"); at != std::string::npos; at = help.find("\n  -", at + 1)) {
+    // The option column runs to two spaces or the end of the line.
     const size_t begin = at + 3;
-    const size_t end = help.find_first_of(" ,", begin);
-    std::string option = help.substr(begin, end - begin);
+    const std::string line = help.substr(begin, help.find('\n', begin) - begin);
+    const std::string column = line.substr(0, line.find("  "));
     ++options;
-    // groff writes a literal hyphen as "\-".
-    std::string escaped;
-    for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
-    EXPECT_NE(page.find(escaped), std::string::npos) << "man page lacks " << option;
+    for (size_t from = 0; from < column.size();) {
+      const size_t end = std::min(column.find_first_of(" ,", from), column.size());
+      const std::string option = column.substr(from, end - from);
+      from = end + 1;
+      if (option.empty() || option[0] != '-') continue;
+      // groff writes a literal hyphen as "\-".
+      std::string escaped;
+      for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+      EXPECT_NE(page.find(escaped), std::string::npos) << "man page lacks " << option;
+    }
   }
-  EXPECT_EQ(options, 8u);  // -f, -e, -r, --cues, --detect, --info, -h, --version
+  // -f, -e, -r, --microdvd-fps, --cues, --detect, --info, --to, -o, -d,
+  // --force, --fps, --shift, --sort, -h, --version
+  EXPECT_EQ(options, 16u);
 }
 
 enum class Input { kFile, kStdin, kMissing, kDirectory };
@@ -504,8 +534,8 @@ TEST_F(Cli, EncodingIsDetectedUnlessNamed) {
 }
 
 // --info: one block per file in the order given, every file reported
-// whatever the others give, the first failure's status, nothing on standard
-// error.
+// whatever the others give, the worst (highest) status of theirs, nothing on
+// standard error.
 TEST_F(Cli, InfoReportsEveryFile) {
   // Out of order on purpose: the span runs from the earliest start to the
   // latest end, which neither the first nor the last cue holds.
@@ -533,8 +563,8 @@ TEST_F(Cli, InfoReportsEveryFile) {
     std::vector<std::string> args;  // "{0}", "{1}", ...: the files' paths
     std::vector<File> files;
     int code;
-    std::string out;      // "{0}", "{1}", ... as in args
-    std::string in = "";  // standard input
+    std::string out;   // "{0}", "{1}", ... as in args
+    std::string in{};  // standard input
   };
   // clang-format off
   const std::vector<Row> rows = {
@@ -545,13 +575,23 @@ TEST_F(Cli, InfoReportsEveryFile) {
        "{0}\n" + srt_block + "\n{0}\n" + srt_block},
       {"failures among them", {"--info", "{0}", "{1}", "{2}", "{3}", "{4}"},
        {{"a.srt", srt}, {"prose.txt", "hello"}, {"none.srt", std::nullopt}, {"empty.srt", ""},
-        {"b.vtt", vtt}}, 5,
+        {"b.vtt", vtt}}, 66,
        "{0}\n" + srt_block + "\n{1}\n  error: all parsers failed (code 5)\n\n{2}\n  error: " +
            enoent + "\n\n{3}\n  error: empty buffer (code 3)\n\n{4}\n" + vtt_block},
-      {"the first failure gives the status", {"--info", "{0}", "{1}", "{2}"},
+      {"an unreadable file first gives the status", {"--info", "{0}", "{1}", "{2}"},
        {{"none.srt", std::nullopt}, {"prose.txt", "hello"}, {"a.srt", srt}}, 66,
        "{0}\n  error: " + enoent + "\n\n{1}\n  error: all parsers failed (code 5)\n\n{2}\n" +
            srt_block},
+      {"the worst status, not the first", {"--info", "{0}", "{1}", "{2}"},
+       {{"empty.srt", ""}, {"prose.txt", "hello"}, {"a.srt", srt}}, 5,
+       "{0}\n  error: empty buffer (code 3)\n\n{1}\n  error: all parsers failed (code 5)\n\n"
+       "{2}\n" + srt_block},
+      // Retiming applies before the span is measured: the rate first, then
+      // the shift (1000 * 0.5 + 500, not (1000 + 500) * 0.5).
+      {"--shift and --fps apply", {"--info", "--shift", "500", "--fps", "25:50", "{0}"},
+       {{"a.srt", srt}}, 0,
+       "{0}\n  format: srt\n  encoding: UTF-8\n  cues: 3\n"
+       "  first: 0:00:01.000\n  last: 0:00:35.250\n"},
       {"a guessed encoding and its warning", {"--info", "{0}"}, {{"ru.srt", russian}}, 0,
        "{0}\n  format: srt\n  encoding: CP1251\n  cues: 2\n  first: 0:00:01.000\n"
        "  last: 0:00:06.000\n  warning: encoding: detected CP1251\n"},
@@ -642,6 +682,541 @@ TEST_F(Cli, CuesEscapeLineBreaksAndBackslashes) {
     EXPECT_EQ(run.out, row.out);
     EXPECT_EQ(run.err, "");
   }
+}
+
+// Runs the tool with `dir` as its working directory, so that arguments name
+// files as a user would (even "-x.srt"). `setup` runs in the same shell first
+// (a umask, a file size limit); `redirect` follows the command (">/dev/full").
+Outcome run_cli_in(const std::string &dir, const std::vector<std::string> &args,
+                   const std::string &in = "", const std::string &setup = "",
+                   const std::string &redirect = "") {
+  std::string command = "cd " + quote(dir) + " && " + setup + quote(SUBPARSE_CLI);
+  for (const auto &arg : args) command.append(" ").append(quote(arg));
+  command.append(" <").append(in.empty() ? "/dev/null" : quote(in)).append(redirect);
+  Outcome run{};
+  run.code = subtest::run_command(command, &run.out, &run.err);
+  return run;
+}
+
+// A fresh, empty directory for one row of a table.
+std::string fresh_dir(const std::string &name) {
+  std::string dir = work_dir() + name + "/";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+// The files under `dir` named as the tool names its temporary files
+// (".NAME.XXXXXX", six letters or digits at the end): none may be left behind.
+std::vector<std::string> temporary_files(const std::string &dir) {
+  std::vector<std::string> found;
+  for (const auto &entry : fs::recursive_directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    const size_t n = name.size();
+    if (n < 9 || name[0] != '.' || name[n - 7] != '.') continue;
+    if (std::all_of(name.end() - 6, name.end(), [](char c) { return std::isalnum(c) != 0; }))
+      found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+const std::string kOneTwoSrt = two_cue_srt("one", "two");
+// What the SRT writer makes of kOneTwoSrt.
+const std::string kOneTwoSrtOut =
+    "1\n00:00:01,000 --> 00:00:03,000\none\n\n2\n00:00:04,000 --> 00:00:06,000\ntwo\n\n";
+const std::string kOneTwoJson =
+    "{\"format\":\"srt\",\"cues\":[{\"start\":1000,\"end\":3000,\"lines\":[\"one\"]},"
+    "{\"start\":4000,\"end\":6000,\"lines\":[\"two\"]}]}\n";
+
+// A file or directory made before a run.
+struct Made {
+  std::string name;
+  std::string bytes;
+  bool directory = false;
+};
+
+// A file as a run must leave it: its whole content, or absent.
+struct Left {
+  std::string name;
+  std::optional<std::string> bytes;
+};
+
+struct ConvertRow {
+  const char *name;
+  std::vector<std::string> args;  // relative to the row's directory
+  std::vector<Made> made;
+  int code;
+  std::string out;              // all of standard output
+  std::string err;              // a substring of standard error; with code 0, "" means none at all
+  std::vector<Left> left = {};  // files after the run
+  std::string in{};             // standard input
+  std::string setup{};          // shell commands before the run
+  std::string in_file{};        // a file of the row's directory as standard input instead
+};
+
+// Runs each row in a directory of its own and checks the exit status, both
+// streams, the files the run leaves and that no temporary file is left.
+void run_rows(const char *table, const std::vector<ConvertRow> &rows) {
+  int index = 0;
+  for (const ConvertRow &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string dir = fresh_dir(std::string(table) + std::to_string(index++));
+    for (const Made &made : row.made) {
+      if (made.directory) {
+        fs::create_directories(dir + made.name);
+      } else {
+        fs::create_directories(fs::path(dir + made.name).parent_path());
+        std::ofstream(dir + made.name, std::ios::binary) << made.bytes;
+      }
+    }
+    std::string in = work_dir() + table + "_stdin.txt";
+    std::ofstream(in, std::ios::binary) << row.in;
+    if (!row.in_file.empty()) in = dir + row.in_file;
+    const Outcome run = run_cli_in(dir, row.args, in, row.setup);
+    EXPECT_EQ(run.code, row.code) << run.err;
+    EXPECT_EQ(run.out, row.out);
+    if (row.code == 0 && row.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_NE(run.err.find(row.err), std::string::npos) << "stderr: " << run.err;
+    }
+    for (const Left &left : row.left) {
+      SCOPED_TRACE(left.name);
+      const bool exists = fs::exists(dir + left.name);
+      EXPECT_EQ(exists, left.bytes.has_value());
+      if (exists && left.bytes) {
+        EXPECT_EQ(subtest::read_file(dir + left.name), *left.bytes);
+      }
+    }
+    EXPECT_EQ(temporary_files(dir), std::vector<std::string>{});
+  }
+}
+
+// --to converts to standard output, -o or -d; retiming applies first.
+TEST_F(Cli, ConvertsAndRetimes) {
+  const std::string vtt =
+      "WEBVTT\n\n00:01.000 --> 00:03.000\none\n\n00:04.000 --> 00:06.000\ntwo\n";
+  const std::string unsorted =
+      "1\n00:00:05,000 --> 00:00:06,000\nlate\n\n2\n00:00:01,000 --> 00:00:02,000\nearly\n\n"
+      "3\n00:00:01,000 --> 00:00:03,000\nearly too\n";
+  const std::string bilibili = "<?xml version=\"1.0\"?><i><d p=\"1.5,1,25,16777215\">hi</d></i>";
+  const std::string microdvd = "{25}{50}hello\n{100}{125}bye\n";
+  const std::string shifted_2s =
+      "0:00:03.000 --> 0:00:05.000  one\n0:00:06.000 --> 0:00:08.000  two\n";
+  const std::string earlier_half =
+      "0:00:00.500 --> 0:00:02.500  one\n0:00:03.500 --> 0:00:05.500  two\n";
+  const std::string from_25_to_23976 =
+      "0:00:01.043 --> 0:00:03.128  one\n0:00:04.171 --> 0:00:06.256  two\n";
+  const Made srt{"a.srt", kOneTwoSrt};
+  // clang-format off
+  const std::vector<ConvertRow> rows = {
+      {"SRT to standard output", {"--to", "srt", "a.srt"}, {srt}, 0, kOneTwoSrtOut, ""},
+      {"WebVTT to SRT", {"--to", "srt", "a.vtt"}, {{"a.vtt", vtt}}, 0, kOneTwoSrtOut, ""},
+      {"JSON ends with a line break, as the default output", {"--to", "json", "a.srt"}, {srt}, 0,
+       kOneTwoJson, ""},
+      {"the default output", {"a.srt"}, {srt}, 0, kOneTwoJson, ""},
+      {"standard input", {"--to", "srt", "-"}, {}, 0, kOneTwoSrtOut, "", {}, kOneTwoSrt},
+      {"-o writes a new file", {"--to", "srt", "-o", "out.srt", "a.vtt"}, {{"a.vtt", vtt}}, 0, "",
+       "", {{"out.srt", kOneTwoSrtOut}, {"a.vtt", vtt}}},
+      {"-o replaces a file that is not the input", {"--to", "json", "-o", "old.txt", "a.srt"},
+       {srt, {"old.txt", "old text"}}, 0, "", "", {{"old.txt", kOneTwoJson}}},
+      {"-o from standard input", {"--to", "srt", "-o", "out.srt", "-"}, {}, 0, "", "",
+       {{"out.srt", kOneTwoSrtOut}}, kOneTwoSrt},
+      // Format names in any case, aliases, and the --option=value forms.
+      {"--to=SubRip", {"--to=SubRip", "a.vtt"}, {{"a.vtt", vtt}}, 0, kOneTwoSrtOut, ""},
+      {"--to .SRT", {"--to", ".SRT", "a.vtt"}, {{"a.vtt", vtt}}, 0, kOneTwoSrtOut, ""},
+      {"--to JSON", {"--to", "JSON", "a.srt"}, {srt}, 0, kOneTwoJson, ""},
+      {"--output= and --format=", {"--to=srt", "--output=out.srt", "--format=WEBVTT", "a.txt"},
+       {{"a.txt", vtt}}, 0, "", "", {{"out.srt", kOneTwoSrtOut}}},
+      {"short options with their values attached", {"--to=srt", "-oout.srt", "-fvtt", "a.txt"},
+       {{"a.txt", vtt}}, 0, "", "", {{"out.srt", kOneTwoSrtOut}}},
+      {"-f XML reads Bilibili", {"--cues", "-f", "XML", "a.txt"}, {{"a.txt", bilibili}}, 0,
+       "0:00:01.500 --> 0:00:04.500  hi  [mode 1, colour #FFFFFF, size 25]\n", ""},
+      {"-f Sub reads MicroDVD", {"--cues", "--format=Sub", "a.txt"}, {{"a.txt", microdvd}}, 0,
+       "0:00:01.000 --> 0:00:02.000  hello\n0:00:04.000 --> 0:00:05.000  bye\n", ""},
+      {"--encoding= and --reading=", {"--cues", "--encoding=utf-8", "--reading=classic", "a.vtt"},
+       {{"a.vtt", vtt}}, 0, two_cue_lines("one", "two"), ""},
+      // '--' ends the options.
+      {"a file named like an option after --", {"--to", "srt", "--", "-x.srt"},
+       {{"-x.srt", kOneTwoSrt}}, 0, kOneTwoSrtOut, ""},
+      {"the same file without --", {"--to", "srt", "-x.srt"}, {{"-x.srt", kOneTwoSrt}}, 64, "",
+       "unknown option: -x.srt"},
+      {"'--' and '-' after it", {"--cues", "--", "-"}, {}, 0, two_cue_lines("one", "two"), "", {},
+       kOneTwoSrt},
+      // Retiming: --shift in milliseconds or as a clock, --fps, --sort.
+      {"--shift milliseconds", {"--cues", "--shift", "2000", "a.srt"}, {srt}, 0, shifted_2s, ""},
+      {"--shift +milliseconds", {"--cues", "--shift=+2000", "a.srt"}, {srt}, 0, shifted_2s, ""},
+      {"--shift -milliseconds", {"--cues", "--shift", "-500", "a.srt"}, {srt}, 0, earlier_half,
+       ""},
+      {"--shift hh:mm:ss.mmm", {"--cues", "--shift", "00:00:02.000", "a.srt"}, {srt}, 0,
+       shifted_2s, ""},
+      {"--shift -mm:ss.m", {"--cues", "--shift=-00:00.5", "a.srt"}, {srt}, 0, earlier_half, ""},
+      {"--shift ss.mmm", {"--cues", "--shift", "2.000", "a.srt"}, {srt}, 0, shifted_2s, ""},
+      {"--shift h:mm:ss", {"--cues", "--shift", "1:00:00", "a.srt"}, {srt}, 0,
+       "1:00:01.000 --> 1:00:03.000  one\n1:00:04.000 --> 1:00:06.000  two\n", ""},
+      {"--shift before zero", {"--cues", "--shift", "-60000", "a.srt"}, {srt}, 0,
+       "-0:00:59.000 --> -0:00:57.000  one\n-0:00:56.000 --> -0:00:54.000  two\n", ""},
+      // The SRT writer writes a time before zero as zero.
+      {"SRT after a shift before zero", {"--to", "srt", "--shift", "-2000", "a.srt"}, {srt}, 0,
+       "1\n00:00:00,000 --> 00:00:01,000\none\n\n2\n00:00:02,000 --> 00:00:04,000\ntwo\n\n", ""},
+      {"--fps 25:23.976 lengthens", {"--cues", "--fps", "25:23.976", "a.srt"}, {srt}, 0,
+       from_25_to_23976, ""},
+      {"--fps with a ratio", {"--cues", "--fps=30000/1001:25", "a.srt"}, {srt}, 0,
+       "0:00:01.199 --> 0:00:03.596  one\n0:00:04.795 --> 0:00:07.193  two\n", ""},
+      // The rate applies before the shift, wherever they are written.
+      {"--shift and --fps", {"--cues", "--shift", "1000", "--fps", "25:50", "a.srt"}, {srt}, 0,
+       "0:00:01.500 --> 0:00:02.500  one\n0:00:03.000 --> 0:00:04.000  two\n", ""},
+      {"--fps and --shift", {"--cues", "--fps", "25:50", "--shift", "1000", "a.srt"}, {srt}, 0,
+       "0:00:01.500 --> 0:00:02.500  one\n0:00:03.000 --> 0:00:04.000  two\n", ""},
+      {"--sort keeps cues that start together in order", {"--cues", "--sort", "u.srt"},
+       {{"u.srt", unsorted}}, 0,
+       "0:00:01.000 --> 0:00:02.000  early\n0:00:01.000 --> 0:00:03.000  early too\n"
+       "0:00:05.000 --> 0:00:06.000  late\n", ""},
+      {"without --sort the file's order stays", {"--cues", "u.srt"}, {{"u.srt", unsorted}}, 0,
+       "0:00:05.000 --> 0:00:06.000  late\n0:00:01.000 --> 0:00:02.000  early\n"
+       "0:00:01.000 --> 0:00:03.000  early too\n", ""},
+      {"retimed SRT in a file", {"--to", "srt", "--sort", "--shift", "1000", "-o", "o.srt", "u.srt"},
+       {{"u.srt", unsorted}}, 0, "", "",
+       {{"o.srt", "1\n00:00:02,000 --> 00:00:03,000\nearly\n\n2\n00:00:02,000 --> 00:00:04,000\n"
+                  "early too\n\n3\n00:00:06,000 --> 00:00:07,000\nlate\n\n"}}},
+      {"--microdvd-fps", {"--cues", "--microdvd-fps", "50", "a.sub"}, {{"a.sub", microdvd}}, 0,
+       "0:00:00.500 --> 0:00:01.000  hello\n0:00:02.000 --> 0:00:02.500  bye\n", ""},
+      {"--microdvd-fps= with a ratio", {"--cues", "--microdvd-fps=24000/1001", "a.sub"},
+       {{"a.sub", microdvd}}, 0,
+       "0:00:01.042 --> 0:00:02.085  hello\n0:00:04.170 --> 0:00:05.213  bye\n", ""},
+      {"a rate declared by the file wins", {"--cues", "--microdvd-fps", "50", "a.sub"},
+       {{"a.sub", "{1}{1}25\n" + microdvd}}, 0,
+       "0:00:01.000 --> 0:00:02.000  hello\n0:00:04.000 --> 0:00:05.000  bye\n", ""},
+      // A failed parse writes nothing.
+      {"a parse failure", {"--to", "srt", "-o", "out.srt", "p.txt"}, {{"p.txt", "hello"}}, 5, "",
+       "subparse: p.txt: all parsers failed (code 5)", {{"out.srt", std::nullopt}}},
+  };
+  // clang-format on
+  run_rows("convert", rows);
+}
+
+// An output file is replaced in one step: a write that fails leaves the
+// target as it was and no temporary file behind; an input is replaced only
+// with --force, whatever name the output gives it.
+TEST_F(Cli, OutputFilesAreReplacedAtomically) {
+  const Made srt{"a.srt", kOneTwoSrt};
+  const std::string big = subtest::repeat(kOneTwoSrt + "\n", 2000);
+  const std::string enoent = std::strerror(ENOENT);
+  // clang-format off
+  const std::vector<ConvertRow> rows = {
+      {"into a missing directory", {"--to", "srt", "-o", "none/out.srt", "a.srt"}, {srt}, 73, "",
+       "subparse: none/out.srt: cannot create a file in none: " + enoent,
+       {{"none", std::nullopt}}},
+      {"onto a directory", {"--to", "srt", "-o", "d", "a.srt"}, {srt, {"d/keep", "kept"}}, 73, "",
+       "subparse: d: cannot replace the file: " + std::string(std::strerror(EISDIR)),
+       {{"d/keep", "kept"}}},
+      // A file size limit makes the write itself fail half way.
+      {"a write that fails half way", {"--to", "srt", "-o", "old.srt", "big.srt"},
+       {{"big.srt", big}, {"old.srt", "old text"}}, 73, "",
+       "subparse: old.srt: cannot write: " + std::string(std::strerror(EFBIG)),
+       {{"old.srt", "old text"}}, "", "trap '' XFSZ; ulimit -f 1; "},
+      {"a device is written in place", {"--to", "srt", "-o", "/dev/full", "a.srt"}, {srt}, 73, "",
+       "subparse: /dev/full: cannot write: " + std::string(std::strerror(ENOSPC))},
+      {"the input is not replaced", {"--to", "json", "-o", "a.srt", "a.srt"}, {srt}, 73, "",
+       "subparse: a.srt: is an input file; not replaced (--force replaces it)",
+       {{"a.srt", kOneTwoSrt}}},
+      {"nor under another name", {"--to", "json", "-o", "d/../a.srt", "./a.srt"},
+       {srt, {"d", "", true}}, 73, "", "is an input file", {{"a.srt", kOneTwoSrt}}},
+      {"nor through a link", {"--to", "json", "-o", "link.srt", "a.srt"}, {srt}, 73, "",
+       "is an input file", {{"a.srt", kOneTwoSrt}}, "", "ln -s a.srt link.srt && "},
+      {"nor when read from standard input", {"--to", "json", "-o", "a.srt", "-"}, {srt}, 73, "",
+       "is an input file", {{"a.srt", kOneTwoSrt}}, "", "", "a.srt"},
+      {"--force replaces it", {"--force", "--to", "json", "-o", "a.srt", "a.srt"}, {srt}, 0, "",
+       "", {{"a.srt", kOneTwoJson}}},
+      {"--force through a link keeps the link", {"--force", "--to", "json", "-o", "link.srt",
+       "a.srt"}, {srt}, 0, "", "", {{"a.srt", kOneTwoJson}, {"link.srt", kOneTwoJson}}, "",
+       "ln -s a.srt link.srt && "},
+  };
+  // clang-format on
+  run_rows("atomic", rows);
+
+  // The link of the last row stays a link.
+  const std::string dir = work_dir() + "atomic" + std::to_string(rows.size() - 1) + "/";
+  EXPECT_TRUE(fs::is_symlink(dir + "link.srt"));
+}
+
+// A read-only directory refuses the temporary file; the target stays.
+TEST_F(Cli, ReadOnlyDirectoryLeavesTheTarget) {
+  const std::string dir = fresh_dir("readonly");
+  write_input("readonly/a.srt", kOneTwoSrt);
+  write_input("readonly/ro/old.srt", "");
+  fs::create_directories(dir + "ro");
+  std::ofstream(dir + "ro/old.srt") << "old text";
+  fs::permissions(dir + "ro", fs::perms::owner_read | fs::perms::owner_exec);
+  const bool writable = access((dir + "ro").c_str(), W_OK) == 0;  // as root
+  if (!writable) {
+    const Outcome run = run_cli_in(dir, {"--to", "srt", "-o", "ro/old.srt", "a.srt"});
+    EXPECT_EQ(run.code, 73);
+    EXPECT_NE(run.err.find("subparse: ro/old.srt: cannot create a file in ro: " +
+                           std::string(std::strerror(EACCES))),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(subtest::read_file(dir + "ro/old.srt"), "old text");
+  }
+  fs::permissions(dir + "ro", fs::perms::owner_all);
+  EXPECT_EQ(temporary_files(dir), std::vector<std::string>{});
+  if (writable) GTEST_SKIP() << "the directory stays writable for this user (root)";
+}
+
+// A replaced file keeps its mode; a new one gets 0666 less the umask, not
+// the 0600 of a temporary file.
+TEST_F(Cli, OutputFileModes) {
+  const std::string dir = fresh_dir("modes");
+  write_input("modes/a.srt", kOneTwoSrt);
+  const auto mode_of = [&](const std::string &name) {
+    return fs::status(dir + name).permissions() & fs::perms::all;
+  };
+  EXPECT_EQ(run_cli_in(dir, {"--to", "srt", "-o", "new.srt", "a.srt"}, "", "umask 022; ").code, 0);
+  EXPECT_EQ(mode_of("new.srt"), fs::perms(0644));
+  EXPECT_EQ(run_cli_in(dir, {"--to", "srt", "-o", "new2.srt", "a.srt"}, "", "umask 007; ").code, 0);
+  EXPECT_EQ(mode_of("new2.srt"), fs::perms(0660));
+  std::ofstream(dir + "old.srt") << "old";
+  fs::permissions(dir + "old.srt", fs::perms(0640));
+  EXPECT_EQ(run_cli_in(dir, {"--to", "srt", "-o", "old.srt", "a.srt"}, "", "umask 022; ").code, 0);
+  EXPECT_EQ(mode_of("old.srt"), fs::perms(0640));
+  EXPECT_EQ(subtest::read_file(dir + "old.srt"), kOneTwoSrtOut);
+}
+
+// Several files: -d writes one file per input, every file is handled
+// whatever the others give, and the status is the worst of theirs.
+TEST_F(Cli, SeveralFilesIntoADirectory) {
+  const std::string vtt =
+      "WEBVTT\n\n00:01.000 --> 00:03.000\none\n\n00:04.000 --> 00:06.000\ntwo\n";
+  const std::string lrc = "[00:01.00]la\n[00:02.50]lo\n";
+  const std::string lrc_srt =
+      "1\n00:00:01,000 --> 00:00:02,500\nla\n\n2\n00:00:02,500 --> 00:00:05,500\nlo\n\n";
+  const Made srt{"a.srt", kOneTwoSrt};
+  const Made out{"out", "", true};
+  const std::string enoent = std::strerror(ENOENT);
+  // clang-format off
+  const std::vector<ConvertRow> rows = {
+      {"one file per input, named after it", {"--to", "json", "-d", "out", "a.srt", "sub/b.vtt",
+       "c.en.srt", "noext", ".hidden.srt"},
+       {srt, out, {"sub/b.vtt", vtt}, {"c.en.srt", kOneTwoSrt}, {"noext", kOneTwoSrt},
+        {".hidden.srt", kOneTwoSrt}}, 0, "", "",
+       {{"out/a.json", kOneTwoJson}, {"out/b.json", "{\"format\":\"vtt\"" + kOneTwoJson.substr(
+        std::string("{\"format\":\"srt\"").size())}, {"out/c.en.json", kOneTwoJson},
+        {"out/noext.json", kOneTwoJson}, {"out/.hidden.json", kOneTwoJson}}},
+      {"-d= and a trailing slash, one input", {"--to=srt", "--output-dir=out/", "a.lrc"},
+       {out, {"a.lrc", lrc}}, 0, "", "", {{"out/a.srt", lrc_srt}}},
+      {"the retiming applies to every file", {"--to", "srt", "--shift", "-1000", "-d", "out",
+       "a.srt", "b.srt"}, {srt, out, {"b.srt", kOneTwoSrt}}, 0, "", "",
+       {{"out/a.srt", "1\n00:00:00,000 --> 00:00:02,000\none\n\n2\n00:00:03,000 --> 00:00:05,000\n"
+                      "two\n\n"},
+        {"out/b.srt", "1\n00:00:00,000 --> 00:00:02,000\none\n\n2\n00:00:03,000 --> 00:00:05,000\n"
+                      "two\n\n"}}},
+      {"failures do not stop the others; the worst status", {"--to", "srt", "-d", "out",
+       "empty.srt", "p.txt", "a.srt"}, {srt, out, {"empty.srt", ""}, {"p.txt", "hello"}}, 5, "",
+       "subparse: p.txt: all parsers failed (code 5)",
+       {{"out/a.srt", kOneTwoSrtOut}, {"out/empty.srt", std::nullopt},
+        {"out/p.srt", std::nullopt}}},
+      {"an unreadable file is worse than a parse failure", {"--to", "srt", "-d", "out", "p.txt",
+       "none.srt", "a.srt"}, {srt, out, {"p.txt", "hello"}}, 66, "",
+       "subparse: none.srt: " + enoent, {{"out/a.srt", kOneTwoSrtOut}}},
+      {"an unwritable output is worse still", {"--to", "srt", "-d", "missing", "a.srt",
+       "none.srt"}, {srt}, 73, "", "subparse: missing/a.srt: cannot create a file in missing"},
+      {"an output onto an input is refused, the rest written", {"--to", "srt", "-d", ".",
+       "a.srt", "b.vtt"}, {srt, {"b.vtt", vtt}}, 73, "", "subparse: ./a.srt: is an input file",
+       {{"a.srt", kOneTwoSrt}, {"b.srt", kOneTwoSrtOut}}},
+      // b.vtt's output would replace c.srt, which is read after it.
+      {"an input read later is not replaced either", {"--to", "json", "-d", ".", "b.vtt",
+       "c.json.txt"}, {{"b.vtt", vtt}, {"c.json.txt", kOneTwoSrt}, {"b.json", "old"}}, 0, "", "",
+       {{"b.json", "{\"format\":\"vtt\"" + kOneTwoJson.substr(15)}, {"c.json.json", kOneTwoJson}}},
+      {"an input read later", {"--to", "srt", "-d", ".", "b.vtt", "b.srt"},
+       {{"b.vtt", vtt}, {"b.srt", kOneTwoSrt}}, 73, "", "subparse: ./b.srt: is an input file",
+       {{"b.srt", kOneTwoSrt}}},
+      {"--force lets them through", {"--force", "--to", "srt", "-d", ".", "a.srt", "b.vtt"},
+       {srt, {"b.vtt", vtt}}, 0, "", "", {{"a.srt", kOneTwoSrtOut}, {"b.srt", kOneTwoSrtOut}}},
+      {"two inputs of one name", {"--to", "srt", "-d", "out", "x/a.srt", "y/a.vtt"},
+       {out, {"x/a.srt", two_cue_srt("x", "x")}, {"y/a.vtt", vtt}}, 73, "",
+       "subparse: out/a.srt: holds an earlier file's conversion; y/a.vtt not written",
+       {{"out/a.srt", "1\n00:00:01,000 --> 00:00:03,000\nx\n\n2\n00:00:04,000 --> 00:00:06,000\n"
+                      "x\n\n"}}},
+      {"warnings name their file", {"--to", "srt", "-d", "out", "latin.srt", "a.srt"},
+       {srt, out, {"latin.srt", two_cue_srt("caf\xE9", "ol\xE9")}}, 0, "",
+       "subparse: latin.srt: warning: encoding: detected CP1252\n",
+       {{"out/latin.srt", "1\n00:00:01,000 --> 00:00:03,000\ncaf\xC3\xA9\n\n2\n00:00:04,000 --> "
+                          "00:00:06,000\nol\xC3\xA9\n\n"}, {"out/a.srt", kOneTwoSrtOut}}},
+  };
+  // clang-format on
+  run_rows("several", rows);
+}
+
+// --detect with several files prints a block for each, as --info does, and
+// exits with the worst status.
+TEST_F(Cli, DetectSeveralFiles) {
+  const std::string vtt = "WEBVTT\n\n00:01.000 --> 00:02.000\nhi\n";
+  const std::string enoent = std::strerror(ENOENT);
+  // clang-format off
+  const std::vector<ConvertRow> rows = {
+      {"two files", {"--detect", "a.srt", "b.txt"}, {{"a.srt", kOneTwoSrt}, {"b.txt", vtt}}, 0,
+       "a.srt\n  format: srt\n  extension hint: srt\n  encoding: UTF-8\n\n"
+       "b.txt\n  format: vtt\n  extension hint: none\n  encoding: UTF-8\n", ""},
+      {"failures in their blocks", {"--detect", "none.srt", "p.lrc", "a.srt"},
+       {{"a.srt", kOneTwoSrt}, {"p.lrc", "hello"}}, 66,
+       "none.srt\n  error: " + enoent + "\n\np.lrc\n  format: none\n  extension hint: lrc\n"
+       "  encoding: UTF-8\n\na.srt\n  format: srt\n  extension hint: srt\n  encoding: UTF-8\n",
+       ""},
+      {"undecodable bytes", {"--detect", "-e", "no-such-enc", "a.srt", "-"}, {{"a.srt", "x"}}, 2,
+       "a.srt\n  error: iconv failed for encoding no-such-enc (code 2)\n\n"
+       "-\n  error: iconv failed for encoding no-such-enc (code 2)\n", "", {}, "x"},
+  };
+  // clang-format on
+  run_rows("detect", rows);
+}
+
+// Standard output that cannot be written fails with 74.
+TEST_F(Cli, StandardOutputFailureIs74) {
+  const std::string dir = fresh_dir("stdout");
+  write_input("stdout/a.srt", kOneTwoSrt);
+  for (const std::vector<std::string> &args : {std::vector<std::string>{"a.srt"},
+                                               {"--to", "srt", "a.srt"},
+                                               {"--cues", "a.srt"},
+                                               {"--info", "a.srt"},
+                                               {"--detect", "a.srt"}}) {
+    SCOPED_TRACE(args.front());
+    const Outcome run = run_cli_in(dir, args, "", "", " >/dev/full");
+    EXPECT_EQ(run.code, 74);
+    EXPECT_NE(run.err.find("subparse: standard output: " + std::string(std::strerror(ENOSPC))),
+              std::string::npos)
+        << run.err;
+  }
+}
+
+// Every written format converts and reads back; their exact texts are the
+// writers' tests' business.
+TEST_F(Cli, EveryWrittenFormatReadsBack) {
+  const std::string dir = fresh_dir("formats");
+  write_input("formats/a.srt", kOneTwoSrt);
+  struct Row {
+    const char *to;
+    const char *extension;
+    const char *read_as;  // the format a parse of the output names
+  };
+  const std::vector<Row> rows = {
+      {"srt", "srt", "srt"},    {"VTT", "vtt", "vtt"},    {"webvtt", "vtt", "vtt"},
+      {"ASS", "ass", "ass"},    {"ssa", "ass", "ass"},    {"lrc", "lrc", "lrc"},
+      {"ttml", "ttml", "ttml"}, {"DFXP", "ttml", "ttml"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.to);
+    fs::remove_all(dir + "out");
+    fs::create_directories(dir + "out");
+    const Outcome run = run_cli_in(dir, {"--to", row.to, "-d", "out", "a.srt"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    const std::string written = "out/a." + std::string(row.extension);
+    ASSERT_TRUE(fs::exists(dir + written));
+    const Outcome stdout_run = run_cli_in(dir, {"--to", row.to, "a.srt"});
+    EXPECT_EQ(stdout_run.code, 0);
+    EXPECT_EQ(stdout_run.out, subtest::read_file(dir + written));
+
+    const Outcome back = run_cli_in(dir, {"--cues", written});
+    EXPECT_EQ(back.code, 0) << back.err;
+    const Outcome detect = run_cli_in(dir, {"--detect", written});
+    EXPECT_EQ(detect.out.substr(0, detect.out.find('\n')), row.read_as);
+    EXPECT_NE(back.out.find("0:00:01.000 --> "), std::string::npos) << back.out;
+    EXPECT_NE(back.out.find("  one"), std::string::npos) << back.out;
+    EXPECT_NE(back.out.find("0:00:04.000 --> "), std::string::npos) << back.out;
+    EXPECT_NE(back.out.find("  two"), std::string::npos) << back.out;
+  }
+}
+
+// Usage errors: 64, nothing on standard output, a message that names what
+// is wrong and the hint to run --help.
+TEST_F(Cli, UsageErrors) {
+  const std::string dir = fresh_dir("usage");
+  write_input("usage/a.srt", kOneTwoSrt);
+  write_input("usage/b.srt", kOneTwoSrt);
+  struct Row {
+    std::vector<std::string> args;
+    std::string message;  // after "subparse: "
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+      {{"--bogus", "a.srt"}, "unknown option: --bogus"},
+      {{"--bogus=1", "a.srt"}, "unknown option: --bogus"},
+      {{"--to-srt", "a.srt"}, "unknown option: --to-srt"},
+      {{"-x", "a.srt"}, "unknown option: -x"},
+      {{"-hx"}, "unknown option: -hx"},
+      {{"--sort=yes", "a.srt"}, "option takes no value: --sort"},
+      {{"--help=1"}, "option takes no value: --help"},
+      {{"--to", "xyz", "a.srt"}, "unknown format: xyz"},
+      {{"--to="}, "unknown format"},
+      {{"--to", "microdvd", "a.srt"}, "cannot write format: microdvd"},
+      {{"--to", "AUTO", "a.srt"}, "cannot write format: AUTO"},
+      {{"--format=xyz", "a.srt"}, "unknown format: xyz"},
+      {{"-f", "json", "a.srt"}, "cannot read format: json"},
+      {{"--reading=fancy", "a.srt"}, "unknown reading: fancy"},
+      {{"a.srt", "--to"}, "missing value for: --to"},
+      {{"a.srt", "-o"}, "missing value for: -o"},
+      {{"a.srt", "--output-dir"}, "missing value for: --output-dir"},
+      {{"a.srt", "--shift"}, "missing value for: --shift"},
+      {{"a.srt", "--fps"}, "missing value for: --fps"},
+      {{"a.srt", "--microdvd-fps"}, "missing value for: --microdvd-fps"},
+      {{"--to", "srt", "-o", "x.srt", "a.srt", "b.srt"},
+       "-o takes one input file; several were given: b.srt"},
+      {{"--to", "srt", "a.srt", "b.srt"}, "--to with several files needs -d DIR: b.srt"},
+      {{"a.srt", "b.srt"}, "more than one file given: b.srt"},
+      {{"-o", "x.srt", "a.srt"}, "-o needs --to FORMAT"},
+      {{"-d", ".", "a.srt"}, "-d needs --to FORMAT"},
+      {{"--to", "srt", "-o", "x.srt", "-d", ".", "a.srt"}, "-o does not combine with: -d"},
+      {{"--to", "srt", "-o", "", "a.srt"}, "-o needs a file name"},
+      {{"--to", "srt", "--output-dir=", "a.srt"}, "-d needs a directory name"},
+      {{"--to", "srt", "-d", ".", "a.srt", "-"}, "standard input has no name to write under -d"},
+      {{"--to", "srt", "--info", "a.srt"}, "--to does not combine with: --info"},
+      {{"--to", "srt", "--detect", "a.srt"}, "--to does not combine with: --detect"},
+      {{"--cues", "--to", "srt", "a.srt"}, "--to does not combine with: --cues"},
+      {{"--to", "srt"}, "no file given"},
+      {{"--to", "srt", "--"}, "no file given"},
+      // --shift: digits only, or a clock of at most three fields.
+      {{"--shift", "", "a.srt"}, "bad --shift"},
+      {{"--shift", "+", "a.srt"}, "bad --shift: +"},
+      {{"--shift", "2s", "a.srt"}, "bad --shift: 2s"},
+      {{"--shift", "1:2:3:4", "a.srt"}, "bad --shift: 1:2:3:4"},
+      {{"--shift", "1:60", "a.srt"}, "bad --shift: 1:60"},
+      {{"--shift", "0:001", "a.srt"}, "bad --shift: 0:001"},
+      {{"--shift", "1:", "a.srt"}, "bad --shift: 1:"},
+      {{"--shift", ":5", "a.srt"}, "bad --shift: :5"},
+      {{"--shift", "1.", "a.srt"}, "bad --shift: 1."},
+      {{"--shift", "1.2345", "a.srt"}, "bad --shift: 1.2345"},
+      {{"--shift", "--1", "a.srt"}, "bad --shift: --1"},
+      {{"--shift", "1:-5", "a.srt"}, "bad --shift: 1:-5"},
+      {{"--shift=1e3", "a.srt"}, "bad --shift: 1e3"},
+      {{"--shift", "1234567890123456789", "a.srt"}, "bad --shift: 1234567890123456789"},
+      // --fps: two rates above 0.
+      {{"--fps", "25", "a.srt"}, "bad --fps: 25"},
+      {{"--fps", "25:", "a.srt"}, "bad --fps: 25:"},
+      {{"--fps", ":25", "a.srt"}, "bad --fps: :25"},
+      {{"--fps", "0:25", "a.srt"}, "bad --fps: 0:25"},
+      {{"--fps", "25:0.0", "a.srt"}, "bad --fps: 25:0.0"},
+      {{"--fps", "25:-1", "a.srt"}, "bad --fps: 25:-1"},
+      {{"--fps", "25:23,976", "a.srt"}, "bad --fps: 25:23,976"},
+      {{"--fps", "1/0:25", "a.srt"}, "bad --fps: 1/0:25"},
+      {{"--fps", "inf:25", "a.srt"}, "bad --fps: inf:25"},
+      {{"--fps", "nan:25", "a.srt"}, "bad --fps: nan:25"},
+      {{"--fps", "1e3:25", "a.srt"}, "bad --fps: 1e3:25"},
+      {{"--fps", "25:24:25", "a.srt"}, "bad --fps: 25:24:25"},
+      {{"--fps=0x19:25", "a.srt"}, "bad --fps: 0x19:25"},
+      {{"--microdvd-fps", "1", "a.sub"}, "bad --microdvd-fps: 1"},
+      {{"--microdvd-fps", "1000", "a.sub"}, "bad --microdvd-fps: 1000"},
+      {{"--microdvd-fps=fast", "a.sub"}, "bad --microdvd-fps: fast"},
+  };
+  // clang-format on
+  for (const Row &row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.args));
+    const Outcome run = run_cli_in(dir, row.args);
+    EXPECT_EQ(run.code, 64);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("subparse: " + row.message), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Try 'subparse --help'.\n"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(temporary_files(dir), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(dir + "x.srt"));
 }
 
 }  // namespace

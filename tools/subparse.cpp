@@ -1,16 +1,20 @@
 // subparse: a command-line host of the library that uses only its public
-// header and its document API. Reads a whole file (or standard input), parses
-// it and prints the result as JSON, as one line per cue, only the format and
-// encoding a parse chooses, or a short account of each of several files.
+// header and its document API. Reads whole files (or standard input), parses
+// them and prints the result as JSON, as one line per cue, only the format and
+// encoding a parse chooses, or a short account of each file; or converts them
+// to another format, retimed on the way, into a file written atomically.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,30 +23,53 @@
 
 namespace {
 
-constexpr int exit_usage = 64;     // EX_USAGE
-constexpr int exit_no_input = 66;  // EX_NOINPUT
+constexpr int exit_usage = 64;        // EX_USAGE
+constexpr int exit_no_input = 66;     // EX_NOINPUT
+constexpr int exit_cant_create = 73;  // EX_CANTCREAT: an output file
+constexpr int exit_io_error = 74;     // EX_IOERR: standard output
+
+constexpr int32_t no_format = -2;  // what sub_format_id() gives for no name
 
 constexpr const char *usage_text =
-    "usage: subparse [-f FORMAT] [-e ENCODING] [-r READING] [--detect] [--cues] FILE|-\n"
-    "       subparse [-f FORMAT] [-e ENCODING] [-r READING] --info FILE|-...\n"
+    "usage: subparse [READ] [RETIMING] [--cues] FILE|-\n"
+    "       subparse [READ] [RETIMING] --to FORMAT [-o OUT] [--force] FILE|-\n"
+    "       subparse [READ] [RETIMING] --to FORMAT -d DIR [--force] FILE...\n"
+    "       subparse [READ] [RETIMING] --info FILE|-...\n"
+    "       subparse [-e ENCODING] --detect FILE|-...\n"
     "       subparse --help | --version\n"
+    "READ is any of [-f FORMAT] [-e ENCODING] [-r READING] [--microdvd-fps RATE],\n"
+    "RETIMING any of [--fps FROM:TO] [--shift TIME] [--sort].\n"
     "\n"
-    "Parses a subtitle, lyrics or danmaku file and prints the result as one\n"
-    "JSON document on standard output.\n"
+    "Parses subtitle, lyrics or danmaku files. Prints the result as one JSON\n"
+    "document on standard output, or one line per cue (--cues), or converts it\n"
+    "to another format (--to), or reports on files (--info, --detect).\n"
+    "Every long option with a value also takes it as --option=VALUE; '--' ends\n"
+    "the options (later arguments are files, even when they start with '-').\n"
     "\n"
-    "  -f FORMAT    srt, vtt, ass, microdvd, subviewer, ttml, ytxml, lrc, sami,\n"
-    "               bilibili, acfun, or auto (the default: detect the format)\n"
-    "  -e ENCODING  input encoding, e.g. utf-8, utf-16le, cp1251, gbk, shift_jis\n"
+    "Reading:\n"
+    "  -f, --format FORMAT\n"
+    "               srt, vtt, ass, microdvd, subviewer, ttml, ytxml, lrc, sami,\n"
+    "               bilibili, acfun, or auto (the default: detect the format);\n"
+    "               any letter case, and the aliases subrip, webvtt, ssa, dfxp,\n"
+    "               smi, sub (microdvd), youtube (ytxml) and xml (bilibili)\n"
+    "  -e, --encoding ENCODING\n"
+    "               input encoding, e.g. utf-8, utf-16le, cp1251, gbk, shift_jis\n"
     "               (any name iconv knows), or auto, the default: byte-order\n"
     "               mark, else UTF-16/UTF-32 recognised by their zero bytes,\n"
     "               else UTF-8 when the bytes are valid UTF-8, else a guess by\n"
     "               the charset detector, named in a warning\n"
     "               ('encoding: detected NAME'); an empty ENCODING ('') takes the\n"
     "               library's fixed rule: byte-order mark, else UTF-8, else CP1252\n"
-    "  -r READING   standard (the default) or classic: how TTML and WebVTT are\n"
+    "  -r, --reading READING\n"
+    "               standard (the default) or classic: how TTML and WebVTT are\n"
     "               read; the standard readings follow the formats' standards\n"
     "               (TTML timing, WebVTT cue identifiers and settings: JSON\n"
     "               \"id\", \"settings\")\n"
+    "  --microdvd-fps RATE\n"
+    "               the frame rate of MicroDVD files that declare none (25 by\n"
+    "               default); 1 < RATE < 1000, such as 23.976 or 24000/1001\n"
+    "\n"
+    "Output (JSON on standard output when none is chosen):\n"
     "  --cues       print one line per cue instead of JSON:\n"
     "               START --> END  LINE | LINE  [danmaku mode, colour, size]\n"
     "               a line's LF shows as \\n, CR as \\r and a backslash as \\\\\n"
@@ -51,8 +78,10 @@ constexpr const char *usage_text =
     "               'extension hint: NAME', the format the file name's extension\n"
     "               suggests (none for standard input or an unknown extension),\n"
     "               then 'encoding: NAME', the encoding the bytes were decoded\n"
-    "               from (none for an empty input); -e applies, -f is ignored;\n"
-    "               prints no cues and no warnings\n"
+    "               from (none for an empty input); -e applies, -f and the\n"
+    "               retiming options are ignored; prints no cues and no\n"
+    "               warnings; with several FILEs, a block for each as --info\n"
+    "               prints it ('format: NAME' then the two other lines)\n"
     "  --info       print a block for each FILE (several may be given), blocks\n"
     "               separated by a blank line: the file's name, then indented\n"
     "               'format: NAME', 'encoding: NAME', 'cues: N',\n"
@@ -60,19 +89,59 @@ constexpr const char *usage_text =
     "               (the latest end of any cue) and 'warning: TEXT' for each\n"
     "               warning; a file that fails shows 'error: TEXT (code N)' (or\n"
     "               'error: TEXT' when it cannot be read) and its warnings\n"
-    "               instead; -f and -e apply; everything goes to standard output\n"
+    "               instead; -f, -e and retiming apply; everything goes to\n"
+    "               standard output\n"
+    "  --to FORMAT  convert: write the cues as srt, vtt (webvtt), ass (ssa), lrc,\n"
+    "               ttml (dfxp) or json, to standard output unless -o or -d says\n"
+    "               where; several FILEs need -d\n"
+    "  -o, --output OUT\n"
+    "               write the converted text to the file OUT (one FILE only); an\n"
+    "               existing OUT is replaced, in one step: the text goes to a new\n"
+    "               file in OUT's directory first, so OUT is never left half\n"
+    "               written, and on a failure it is left as it was\n"
+    "  -d, --output-dir DIR\n"
+    "               write one file per FILE into DIR (which must exist): the\n"
+    "               FILE's name with its last extension replaced by the\n"
+    "               format's (srt, vtt, ass, lrc, ttml, json), so movie.en.srt\n"
+    "               gives DIR/movie.en.vtt; replaced as -o replaces\n"
+    "  --force      let -o or -d replace an input file; without it, an output\n"
+    "               that is one of the FILEs (by device and inode, whatever the\n"
+    "               name) is refused\n"
+    "\n"
+    "Retiming (before any output, in this order):\n"
+    "  --fps FROM:TO\n"
+    "               convert times made for FROM frames per second to TO (each\n"
+    "               a number above 0 such as 25, 23.976, or a ratio such as\n"
+    "               24000/1001): 25:23.976 makes every time 25/23.976 longer\n"
+    "  --shift TIME\n"
+    "               move every cue by TIME: milliseconds (-2000, +1500) or a\n"
+    "               clock [+|-][[hh:]mm:]ss[.mmm] (-0:02.5, 1:00:00, 2.000;\n"
+    "               minutes and seconds below 60 after a larger unit, 1 to 3\n"
+    "               digits of fraction); a number without ':' or '.' is\n"
+    "               milliseconds; --to writes times below 0 as 0\n"
+    "  --sort       order the cues by start time (cues that start together keep\n"
+    "               their order)\n"
+    "\n"
     "  -h, --help   print this help\n"
     "  --version    print the version\n"
     "\n"
     "FILE - reads standard input. Times show as H:MM:SS.mmm. Warnings go to\n"
-    "standard error as 'warning: TEXT'. Exit status: 0 on success; 1 to 5 the\n"
-    "failure code of the parse (1 unknown format, 2 decoding failed, 3 empty\n"
-    "input, 4 out of memory, 5 nothing could be parsed); 64 usage error; 66\n"
-    "unreadable file.\n"
+    "standard error as 'warning: TEXT' (with several files, after\n"
+    "'subparse: FILE: '). Exit status: 0 on success; 1 to 6 the failure code of\n"
+    "the parse or of the library (1 unknown format, 2 decoding failed, 3 empty\n"
+    "input, 4 out of memory, 5 nothing could be parsed, 6 an unusable value);\n"
+    "64 usage error; 66 unreadable file; 73 an output file could not be written\n"
+    "(or would replace an input); 74 standard output could not be written.\n"
     "--detect exits 0 when it names a format or none, and fails as a parse\n"
     "does only when the bytes cannot be decoded (2) or memory runs out (4).\n"
-    "--info reports every file and exits 0 when all of them parsed, else with\n"
-    "the status of the first file that failed (1 to 5, or 66).\n";
+    "With several FILEs every file is handled whatever the others give, and\n"
+    "the exit status is the worst (the highest) of theirs.\n"
+    "\n"
+    "Examples:\n"
+    "  subparse --to srt -o movie.srt movie.ttml\n"
+    "  subparse --shift 2000 --to srt -o later.srt movie.srt\n"
+    "  subparse --fps 25:23.976 --to srt -o film.srt pal.srt\n"
+    "  subparse --to vtt -d web/ subs/*.srt\n";
 
 struct Options {
   int32_t format = SUB_FMT_AUTO;
@@ -80,71 +149,299 @@ struct Options {
   // detects the encoding whatever the library's default.
   const char *encoding = "auto";
   int32_t reading = SUB_READING_STANDARD;
+  double microdvd_fps = 0;  // 0: the library's default
   bool detect = false;
   bool cues = false;
   bool info = false;
+  int32_t to = no_format;
+  const char *output = nullptr;
+  const char *output_dir = nullptr;
+  bool force = false;
+  bool scale = false;
+  double fps_from = 0, fps_to = 0;
+  int64_t shift_ms = 0;
+  bool sort = false;
   std::vector<const char *> paths;
 };
 
-int usage_error(const char *message, const char *arg) {
-  std::fprintf(stderr, "subparse: %s%s%s\n", message, arg ? ": " : "", arg ? arg : "");
-  std::fputs("Try 'subparse --help'.\n", stderr);
+int usage_error(const char *message, std::string_view arg, const char *hint = nullptr) {
+  std::fprintf(stderr, "subparse: %s", message);
+  if (!arg.empty()) std::fprintf(stderr, ": %.*s", static_cast<int>(arg.size()), arg.data());
+  if (hint) std::fprintf(stderr, " (%s)", hint);
+  std::fputs("\nTry 'subparse --help'.\n", stderr);
   return exit_usage;
 }
 
-// Maps a format name (or "auto") to its identifier; false when unknown.
-bool format_by_name(std::string_view name, int32_t *format) {
-  for (int32_t id = SUB_FMT_AUTO; id < SUB_FMT_COUNT; ++id) {
-    if (name == sub_format_name(id)) {
-      *format = id;
-      return true;
-    }
+enum class Opt {
+  format,
+  encoding,
+  reading,
+  microdvd_fps,
+  cues,
+  detect,
+  info,
+  to,
+  output,
+  output_dir,
+  force,
+  fps,
+  shift,
+  sort,
+  help,
+  version
+};
+
+struct OptionDesc {
+  std::string_view long_name;
+  Opt id;
+  char short_name;  // 0: a long name only
+  bool takes_value;
+};
+
+constexpr OptionDesc option_table[] = {
+    {"format", Opt::format, 'f', true},   {"encoding", Opt::encoding, 'e', true},
+    {"reading", Opt::reading, 'r', true}, {"microdvd-fps", Opt::microdvd_fps, 0, true},
+    {"cues", Opt::cues, 0, false},        {"detect", Opt::detect, 0, false},
+    {"info", Opt::info, 0, false},        {"to", Opt::to, 0, true},
+    {"output", Opt::output, 'o', true},   {"output-dir", Opt::output_dir, 'd', true},
+    {"force", Opt::force, 0, false},      {"fps", Opt::fps, 0, true},
+    {"shift", Opt::shift, 0, true},       {"sort", Opt::sort, 0, false},
+    {"help", Opt::help, 'h', false},      {"version", Opt::version, 0, false},
+};
+
+const OptionDesc *option_by_long_name(std::string_view name) {
+  for (const OptionDesc &d : option_table)
+    if (d.long_name == name) return &d;
+  return nullptr;
+}
+
+const OptionDesc *option_by_short_name(char name) {
+  for (const OptionDesc &d : option_table)
+    if (d.short_name && d.short_name == name) return &d;
+  return nullptr;
+}
+
+// Reads a run of 1 to `max_digits` decimal digits, the whole of `s`.
+bool parse_digits(std::string_view s, size_t max_digits, uint64_t *value) {
+  if (s.empty() || s.size() > max_digits) return false;
+  uint64_t v = 0;
+  for (const char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
   }
-  return false;
+  *value = v;
+  return true;
+}
+
+// A --shift value: [+|-] then milliseconds (digits only) or a clock
+// [[h:]m:]s[.fff]. Digit counts are bounded, so that no sum can overflow:
+// 18 digits of milliseconds, or 9 of the leading unit of a clock.
+bool parse_shift(std::string_view s, int64_t *ms) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  uint64_t total = 0;
+  if (s.find_first_of(":.") == std::string_view::npos) {
+    if (!parse_digits(s, 18, &total)) return false;
+  } else {
+    uint64_t fraction = 0;
+    if (const size_t dot = s.find('.'); dot != std::string_view::npos) {
+      const std::string_view digits = s.substr(dot + 1);
+      if (!parse_digits(digits, 3, &fraction)) return false;
+      for (size_t n = digits.size(); n < 3; ++n) fraction *= 10;
+      s = s.substr(0, dot);
+    }
+    // Up to three fields, hours first; all but the leading one below 60.
+    std::string_view fields[3];
+    size_t count = 0;
+    for (;;) {
+      if (count == 3) return false;
+      const size_t colon = s.find(':');
+      fields[count++] = s.substr(0, colon);
+      if (colon == std::string_view::npos) break;
+      s.remove_prefix(colon + 1);
+    }
+    for (size_t i = 0; i < count; ++i) {
+      uint64_t v = 0;
+      if (!parse_digits(fields[i], i == 0 ? 9 : 2, &v)) return false;
+      if (i > 0 && v >= 60) return false;
+      total = total * 60 + v;
+    }
+    total = total * 1000 + fraction;
+  }
+  const auto magnitude = static_cast<int64_t>(total);
+  *ms = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// A decimal number of up to 9 digits before and 9 after the point; the
+// bounds keep strtod() away from huge or exponent forms.
+bool parse_decimal(std::string_view s, double *value) {
+  const size_t dot = s.find('.');
+  uint64_t ignored = 0;
+  if (!parse_digits(s.substr(0, dot), 9, &ignored)) return false;
+  if (dot != std::string_view::npos && !parse_digits(s.substr(dot + 1), 9, &ignored)) return false;
+  // Only digits and one point: strtod() reads them alike in every locale
+  // that keeps '.', and the tool never leaves the "C" locale.
+  *value = std::strtod(std::string(s).c_str(), nullptr);
+  return true;
+}
+
+// A frame rate above 0: a decimal number (25, 23.976) or a ratio of two
+// (30000/1001).
+bool parse_rate(std::string_view s, double *rate) {
+  const size_t slash = s.find('/');
+  double numerator = 0, denominator = 1;
+  if (!parse_decimal(s.substr(0, slash), &numerator)) return false;
+  if (slash != std::string_view::npos && !parse_decimal(s.substr(slash + 1), &denominator))
+    return false;
+  if (!(numerator > 0) || !(denominator > 0)) return false;
+  *rate = numerator / denominator;
+  return std::isfinite(*rate) && *rate > 0;
+}
+
+bool is_writable_format(int32_t format) {
+  return format == SUB_FMT_SRT || format == SUB_FMT_VTT || format == SUB_FMT_ASS ||
+         format == SUB_FMT_LRC || format == SUB_FMT_TTML || format == SUB_FMT_JSON;
+}
+
+// Stores one option's value; returns -1 to go on, else an exit status.
+// `shown` is the option as the command line spelled it.
+int apply_value(Opt id, std::string_view shown, const char *value, Options *opt) {
+  const std::string_view v = value;
+  switch (id) {
+    case Opt::format: {
+      const int32_t format = sub_format_id(value);
+      if (format == SUB_FMT_JSON)
+        return usage_error("cannot read format", v, "json is written by --to only");
+      if (format < SUB_FMT_AUTO || format >= SUB_FMT_COUNT) return usage_error("unknown format", v);
+      opt->format = format;
+      return -1;
+    }
+    case Opt::encoding: opt->encoding = value; return -1;
+    case Opt::reading:
+      if (v != "standard" && v != "classic") return usage_error("unknown reading", v);
+      opt->reading = v == "standard" ? SUB_READING_STANDARD : SUB_READING_CLASSIC;
+      return -1;
+    case Opt::microdvd_fps:
+      if (!parse_rate(v, &opt->microdvd_fps) || opt->microdvd_fps <= 1 || opt->microdvd_fps >= 1000)
+        return usage_error("bad --microdvd-fps", v, "a rate above 1 and below 1000");
+      return -1;
+    case Opt::to: {
+      const int32_t format = sub_format_id(value);
+      if (format == no_format) return usage_error("unknown format", v);
+      if (!is_writable_format(format))
+        return usage_error("cannot write format", v, "--to takes srt, vtt, ass, lrc, ttml or json");
+      opt->to = format;
+      return -1;
+    }
+    case Opt::output: opt->output = value; return -1;
+    case Opt::output_dir: opt->output_dir = value; return -1;
+    case Opt::fps: {
+      const size_t colon = v.find(':');
+      if (colon == std::string_view::npos || !parse_rate(v.substr(0, colon), &opt->fps_from) ||
+          !parse_rate(v.substr(colon + 1), &opt->fps_to))
+        return usage_error("bad --fps", v, "FROM:TO, such as 25:23.976 or 25:24000/1001");
+      opt->scale = true;
+      return -1;
+    }
+    case Opt::shift:
+      if (!parse_shift(v, &opt->shift_ms))
+        return usage_error("bad --shift", v, "milliseconds such as -2000, or [-]hh:mm:ss.mmm");
+      return -1;
+    default: return usage_error("unexpected value for", shown);
+  }
+}
+
+// Checks what the options ask for as a whole; -1 to go on, else 64.
+int check_combination(const Options &opt) {
+  if (opt.paths.empty()) return usage_error("no file given", "");
+  if (opt.info && (opt.detect || opt.cues))
+    return usage_error("--info does not combine with", opt.detect ? "--detect" : "--cues");
+  const bool converting = opt.to != no_format;
+  if (converting && (opt.info || opt.detect || opt.cues))
+    return usage_error("--to does not combine with", opt.info     ? "--info"
+                                                     : opt.detect ? "--detect"
+                                                                  : "--cues");
+  if (!converting && (opt.output || opt.output_dir))
+    return usage_error(opt.output ? "-o needs --to FORMAT" : "-d needs --to FORMAT", "");
+  if (opt.output && opt.output_dir) return usage_error("-o does not combine with", "-d");
+  if ((opt.output && !*opt.output) || (opt.output_dir && !*opt.output_dir))
+    return usage_error(opt.output ? "-o needs a file name" : "-d needs a directory name", "");
+  if (opt.output && opt.paths.size() > 1)
+    return usage_error("-o takes one input file; several were given", opt.paths[1],
+                       "use -d DIR to convert several");
+  if (converting && opt.paths.size() > 1 && !opt.output_dir)
+    return usage_error("--to with several files needs -d DIR", opt.paths[1]);
+  if (!converting && !opt.info && !opt.detect && opt.paths.size() > 1)
+    return usage_error("more than one file given", opt.paths[1],
+                       "--info, --detect and --to with -d take several");
+  if (opt.output_dir)
+    for (const char *path : opt.paths)
+      if (std::string_view(path) == "-")
+        return usage_error("standard input has no name to write under -d", "-",
+                           "use -o OUT for it");
+  return -1;
 }
 
 // Parses the command line; returns -1 to go on, else an exit status.
 int parse_args(int argc, char **argv, Options *opt) {
+  bool options_end = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(usage_text, stdout);
-      return 0;
+    const char *raw = argv[i];
+    const std::string_view arg = raw;
+    if (options_end || arg.size() < 2 || arg[0] != '-') {
+      opt->paths.push_back(raw);
+      continue;
     }
-    if (arg == "--version") {
-      std::puts("subparse " SUBPARSE_VERSION);
-      return 0;
+    if (arg == "--") {
+      options_end = true;
+      continue;
     }
-    if (arg == "--detect") {
-      opt->detect = true;
-    } else if (arg == "--info") {
-      opt->info = true;
-    } else if (arg == "--cues") {
-      opt->cues = true;
-    } else if (arg == "-f" || arg == "-e" || arg == "-r") {
-      if (i + 1 >= argc) return usage_error("missing value for", argv[i]);
-      const char *value = argv[++i];
-      const std::string_view v = value;
-      if (arg == "-e") {
-        opt->encoding = value;
-      } else if (arg == "-r") {
-        if (v != "standard" && v != "classic") return usage_error("unknown reading", value);
-        opt->reading = v == "standard" ? SUB_READING_STANDARD : SUB_READING_CLASSIC;
-      } else if (!format_by_name(value, &opt->format)) {
-        return usage_error("unknown format", value);
+    // `shown` is the option without its value, for messages; `value` the
+    // value written into the same argument (-fsrt, --format=srt), if any.
+    const OptionDesc *desc = nullptr;
+    std::string_view shown = arg;
+    const char *value = nullptr;
+    if (arg[1] == '-') {
+      const size_t eq = arg.find('=');
+      if (eq != std::string_view::npos) {
+        shown = arg.substr(0, eq);
+        value = raw + eq + 1;
       }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usage_error("unknown option", argv[i]);
+      desc = option_by_long_name(shown.substr(2));
     } else {
-      opt->paths.push_back(argv[i]);
+      desc = option_by_short_name(arg[1]);
+      if (desc && arg.size() > 2) {
+        if (!desc->takes_value) return usage_error("unknown option", arg);
+        shown = arg.substr(0, 2);
+        value = raw + 2;
+      }
     }
+    if (!desc) return usage_error("unknown option", shown);
+    if (!desc->takes_value) {
+      if (value) return usage_error("option takes no value", shown);
+      switch (desc->id) {
+        case Opt::help: std::fputs(usage_text, stdout); return 0;
+        case Opt::version: std::puts("subparse " SUBPARSE_VERSION); return 0;
+        case Opt::cues: opt->cues = true; break;
+        case Opt::detect: opt->detect = true; break;
+        case Opt::info: opt->info = true; break;
+        case Opt::force: opt->force = true; break;
+        case Opt::sort: opt->sort = true; break;
+        default: break;
+      }
+      continue;
+    }
+    if (!value) {
+      if (i + 1 >= argc) return usage_error("missing value for", shown);
+      value = argv[++i];
+    }
+    if (const int status = apply_value(desc->id, shown, value, opt); status >= 0) return status;
   }
-  if (opt->paths.empty()) return usage_error("no file given", nullptr);
-  if (opt->info && (opt->detect || opt->cues))
-    return usage_error("--info does not combine with", opt->detect ? "--detect" : "--cues");
-  if (!opt->info && opt->paths.size() > 1)
-    return usage_error("more than one file given", opt->paths[1]);
-  return -1;
+  return check_combination(*opt);
 }
 
 // Reads the whole file (or standard input for "-"); an error text on failure.
@@ -234,14 +531,20 @@ const char *describe_code(int32_t code) {
     case SUB_ERR_DECODE: return "decoding failed";
     case SUB_ERR_EMPTY: return "empty buffer";
     case SUB_ERR_NOMEM: return "out of memory";
+    case SUB_ERR_ARGUMENT: return "unusable value";
     default: return "parse failed";
   }
 }
 
-void print_warnings(const SubDoc *doc) {
-  for (int32_t i = 0; i < sub_doc_warning_count(doc); ++i)
-    if (const char *warning = sub_doc_warning(doc, i))
-      std::fprintf(stderr, "warning: %s\n", warning);
+// Prints the warnings on standard error; `label` (the file's name, or null
+// when only one file is handled) tells whose they are.
+void print_warnings(const char *label, const SubDoc *doc) {
+  for (int32_t i = 0; i < sub_doc_warning_count(doc); ++i) {
+    const char *warning = sub_doc_warning(doc, i);
+    if (!warning) continue;
+    if (label) std::fprintf(stderr, "subparse: %s: ", label);
+    std::fprintf(stderr, "warning: %s\n", warning);
+  }
 }
 
 // The exit status a failed parse's code maps to.
@@ -256,13 +559,29 @@ int report_failure(const char *path, const SubDoc *doc, int32_t code) {
   return failure_status(code);
 }
 
-// Frees the document however main() leaves.
+// Flushes standard output; 0, or 74 with a message when it cannot be written.
+int finish_stdout() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fprintf(stderr, "subparse: standard output: %s\n", std::strerror(errno));
+  return exit_io_error;
+}
+
+// Frees the document however its scope is left.
 struct DocOwner {
   SubDoc *doc = nullptr;
   DocOwner() = default;
   DocOwner(const DocOwner &) = delete;
   DocOwner &operator=(const DocOwner &) = delete;
   ~DocOwner() { sub_doc_free(doc); }
+};
+
+// Frees a text of sub_doc_write() however its scope is left.
+struct TextOwner {
+  char *text = nullptr;
+  TextOwner() = default;
+  TextOwner(const TextOwner &) = delete;
+  TextOwner &operator=(const TextOwner &) = delete;
+  ~TextOwner() { sub_text_free(text); }
 };
 
 // Parses the bytes as `format`, with the encoding of the tool's options, into
@@ -273,36 +592,29 @@ int32_t parse(const Options &opt, const std::string &data, int32_t format, DocOw
   options.format = format;
   options.encoding = opt.encoding;
   options.reading = opt.reading;
+  if (opt.microdvd_fps > 0) options.microdvd_fps = opt.microdvd_fps;
   // An empty std::string still has a valid data() pointer; the library itself
   // answers "empty buffer" for a length of 0.
   return sub_doc_parse(data.data(), data.size(), &options, &owner->doc);
+}
+
+// Retimes a parsed document as the options ask: the rate first, so that a
+// shift is measured on the clock of the new rate (the video the cues are
+// moved to), then the shift, then the order. Returns a library code.
+int32_t retime(const Options &opt, SubDoc *doc) {
+  if (opt.scale)
+    if (const int32_t code = sub_doc_scale(doc, opt.fps_from, opt.fps_to); code != SUB_OK)
+      return code;
+  if (opt.shift_ms != 0)
+    if (const int32_t code = sub_doc_shift(doc, opt.shift_ms); code != SUB_OK) return code;
+  if (opt.sort) return sub_doc_sort(doc);
+  return SUB_OK;
 }
 
 // The encoding a document was decoded from; "none" when nothing was decoded.
 const char *encoding_name(const SubDoc *doc) {
   const char *name = sub_doc_encoding(doc);
   return name && *name ? name : "none";
-}
-
-// --detect: the format a parse with detection chooses for the bytes, then the
-// extension's hint and the encoding, each on a line of its own. The hint stays
-// apart because a parse never looks at the name; mixed in, it made --detect
-// and a parse name different formats for one file.
-int detect(const Options &opt, const char *path, const std::string &data) {
-  DocOwner owner;
-  const int32_t code = parse(opt, data, SUB_FMT_AUTO, &owner);
-  // Undecodable bytes or a lack of memory say nothing about the format:
-  // answering "none" would hide the reason (a mistyped -e, say).
-  if (code == SUB_ERR_DECODE || code == SUB_ERR_NOMEM) {
-    print_warnings(owner.doc);
-    return report_failure(path, owner.doc, code);
-  }
-  const char *found = code == SUB_OK ? sub_format_name(sub_doc_format(owner.doc)) : "none";
-  const bool is_stdin = std::string_view(path) == "-";
-  const int32_t hint = is_stdin ? SUB_FMT_AUTO : sub_detect_format(nullptr, 0, path);
-  std::printf("%s\nextension hint: %s\nencoding: %s\n", found,
-              hint == SUB_FMT_AUTO ? "none" : sub_format_name(hint), encoding_name(owner.doc));
-  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // One indented line of an --info block: "  KEY: TEXT", the text escaped as
@@ -328,6 +640,75 @@ void print_warning_fields(const SubDoc *doc) {
     if (const char *warning = sub_doc_warning(doc, i)) print_field("warning", warning);
 }
 
+// An "error" field for a failed library call on `doc`, and its warnings.
+void print_failure_fields(const SubDoc *doc, int32_t code) {
+  const char *text = sub_doc_error(doc);
+  std::string message = text && *text ? text : describe_code(code);
+  message += " (code " + std::to_string(code) + ")";
+  print_field("error", message.c_str());
+  print_warning_fields(doc);
+}
+
+// --detect for one file: the format a parse with detection chooses for the
+// bytes, then the extension's hint and the encoding, each on a line of its
+// own. The hint stays apart because a parse never looks at the name; mixed
+// in, it made --detect and a parse name different formats for one file.
+// With `block`, the lines are indented after the file's name, as --info
+// prints them, and failures go into the block too; without, failures go to
+// standard error. Returns 0 or the file's exit status.
+int detect(const Options &opt, const char *path, bool block) {
+  if (block) {
+    print_escaped(path);
+    std::fputc('\n', stdout);
+  }
+  std::string data;
+  std::string error;
+  if (!read_all(path, &data, &error)) {
+    if (block) {
+      print_field("error", error.c_str());
+    } else {
+      std::fprintf(stderr, "subparse: %s: %s\n", path, error.c_str());
+    }
+    return exit_no_input;
+  }
+  DocOwner owner;
+  const int32_t code = parse(opt, data, SUB_FMT_AUTO, &owner);
+  // Undecodable bytes or a lack of memory say nothing about the format:
+  // answering "none" would hide the reason (a mistyped -e, say).
+  if (code == SUB_ERR_DECODE || code == SUB_ERR_NOMEM) {
+    if (block) {
+      print_failure_fields(owner.doc, code);
+      return failure_status(code);
+    }
+    print_warnings(nullptr, owner.doc);
+    return report_failure(path, owner.doc, code);
+  }
+  const char *found = code == SUB_OK ? sub_format_name(sub_doc_format(owner.doc)) : "none";
+  const bool is_stdin = std::string_view(path) == "-";
+  const int32_t hint = is_stdin ? SUB_FMT_AUTO : sub_detect_format(nullptr, 0, path);
+  const char *hint_name = hint == SUB_FMT_AUTO ? "none" : sub_format_name(hint);
+  if (block) {
+    print_field("format", found);
+    print_field("extension hint", hint_name);
+    print_field("encoding", encoding_name(owner.doc));
+  } else {
+    std::printf("%s\nextension hint: %s\nencoding: %s\n", found, hint_name,
+                encoding_name(owner.doc));
+  }
+  return 0;
+}
+
+// --detect over every file: the plain three lines for one, blocks for more.
+int detect_all(const Options &opt) {
+  const bool blocks = opt.paths.size() > 1;
+  int status = 0;
+  for (size_t i = 0; i < opt.paths.size(); ++i) {
+    if (i) std::fputc('\n', stdout);
+    status = std::max(status, detect(opt, opt.paths[i], blocks));
+  }
+  return std::max(status, finish_stdout());
+}
+
 // --info for one file: its block on standard output. Returns 0, or the exit
 // status its failure maps to.
 int info(const Options &opt, const char *path) {
@@ -340,13 +721,10 @@ int info(const Options &opt, const char *path) {
     return exit_no_input;
   }
   DocOwner owner;
-  const int32_t code = parse(opt, data, opt.format, &owner);
+  int32_t code = parse(opt, data, opt.format, &owner);
+  if (code == SUB_OK) code = retime(opt, owner.doc);
   if (code != SUB_OK) {
-    const char *text = sub_doc_error(owner.doc);
-    std::string message = text && *text ? text : describe_code(code);
-    message += " (code " + std::to_string(code) + ")";
-    print_field("error", message.c_str());
-    print_warning_fields(owner.doc);
+    print_failure_fields(owner.doc, code);
     return failure_status(code);
   }
   const SubDoc *doc = owner.doc;
@@ -368,15 +746,264 @@ int info(const Options &opt, const char *path) {
 }
 
 // --info over every file, in the order given: all are reported whatever
-// fails; the status is the first failure's.
+// fails; the status is the worst of theirs.
 int info_all(const Options &opt) {
   int status = 0;
   for (size_t i = 0; i < opt.paths.size(); ++i) {
     if (i) std::fputc('\n', stdout);
-    const int file_status = info(opt, opt.paths[i]);
-    if (status == 0) status = file_status;
+    status = std::max(status, info(opt, opt.paths[i]));
   }
-  return std::fflush(stdout) == 0 ? status : 1;
+  return std::max(status, finish_stdout());
+}
+
+// Where a file is, to tell that two names name one file whatever their
+// spelling.
+struct FileId {
+  dev_t dev;
+  ino_t ino;
+};
+
+bool same_file(const FileId &id, const struct stat &st) {
+  return id.dev == st.st_dev && id.ino == st.st_ino;
+}
+
+// A conversion run: its options, the files it must not replace and the
+// files it wrote.
+struct Run {
+  const Options &opt;
+  std::vector<FileId> inputs;
+  std::vector<FileId> written;
+  mode_t new_file_mode = 0644;  // 0666 less the umask
+};
+
+std::string file_extension(int32_t format) {
+  switch (format) {
+    case SUB_FMT_SRT: return "srt";
+    case SUB_FMT_VTT: return "vtt";
+    case SUB_FMT_ASS: return "ass";
+    case SUB_FMT_LRC: return "lrc";
+    case SUB_FMT_TTML: return "ttml";
+    default: return "json";
+  }
+}
+
+// The output path of `input` under -d: DIR/NAME.EXT, NAME the input's file
+// name less its last extension (a leading dot starts no extension: ".srt"
+// is a name).
+std::string output_path_in(const char *dir, const char *input, int32_t format) {
+  std::string_view name = input;
+  if (const size_t slash = name.rfind('/'); slash != std::string_view::npos)
+    name.remove_prefix(slash + 1);
+  if (const size_t dot = name.rfind('.'); dot != std::string_view::npos && dot > 0)
+    name = name.substr(0, dot);
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path.append(name).append(".").append(file_extension(format));
+  return path;
+}
+
+// Writes all of `len` bytes at `data` to `fd`; false with errno set when a
+// write fails.
+bool write_all(int fd, const char *data, size_t len) {
+  while (len > 0) {
+    const ssize_t done = write(fd, data, len);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += done;
+    len -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
+// The file a path leads to: a symbolic link is followed, so that replacing
+// the path replaces the file the link points to and keeps the link.
+std::string resolve_link(const std::string &path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char *real = realpath(path.c_str(), nullptr);
+  if (!real) return path;  // a dangling link: the link itself is replaced
+  std::string resolved = real;
+  std::free(real);
+  return resolved;
+}
+
+// Replaces `target` with the text of `pieces` so that it either keeps what it
+// held or holds the whole text: the text goes to a new file in the target's
+// directory (rename() works within one file system only), is flushed to the
+// disk, and takes the target's name in one rename(). On failure the new file
+// is removed, the target is untouched and `*error` says why. A target that
+// exists but is not a regular file (a device, a pipe) cannot be replaced that
+// way and is written in place. A new file gets the mode of the file it
+// replaces, else 0666 less the umask.
+bool write_atomically(const Run &run, const std::string &path,
+                      std::initializer_list<std::string_view> pieces, std::string *error) {
+  const std::string target = resolve_link(path);
+  struct stat st {};
+  const bool exists = stat(target.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0;
+    for (const std::string_view piece : pieces)
+      ok = ok && write_all(fd, piece.data(), piece.size());
+    if (!ok) *error = std::string("cannot write: ") + std::strerror(errno);
+    if (fd >= 0 && close(fd) != 0 && ok) {
+      *error = std::string("cannot write: ") + std::strerror(errno);
+      ok = false;
+    }
+    return ok;
+  }
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : target.substr(0, slash);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string prefix = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::string temp = prefix + "." + name + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    *error = std::string("cannot create a file in ") + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  const mode_t mode = exists && S_ISREG(st.st_mode) ? st.st_mode & 07777 : run.new_file_mode;
+  if (fchmod(fd, mode) != 0) {
+    // Some file systems hold no modes; the file keeps mkstemp()'s 0600.
+  }
+  const char *failed = nullptr;  // the step that failed, errno its reason
+  for (const std::string_view piece : pieces)
+    if (!failed && !write_all(fd, piece.data(), piece.size())) failed = "cannot write";
+  if (!failed && fsync(fd) != 0) failed = "cannot write";
+  int reason = errno;
+  // close() reports what a network file system could not store.
+  if (close(fd) != 0 && !failed) {
+    failed = "cannot write";
+    reason = errno;
+  }
+  if (!failed && rename(temp.c_str(), target.c_str()) != 0) {
+    failed = "cannot replace the file";
+    reason = errno;
+  }
+  if (failed) {
+    *error = std::string(failed) + ": " + std::strerror(reason);
+    unlink(temp.c_str());
+    return false;
+  }
+  // The rename itself lasts only once the directory reaches the disk; a
+  // failure there leaves the new text in place, so it is not reported.
+  if (const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir_fd >= 0) {
+    if (fsync(dir_fd) != 0) {
+      // Some file systems cannot sync a directory; the text is written.
+    }
+    close(dir_fd);
+  }
+  return true;
+}
+
+// Writes a converted text to the file `target`, unless it would replace an
+// input (without --force) or a file this run already wrote. Returns 0 or 73.
+int write_output(Run *run, const char *input, const std::string &target, std::string_view text,
+                 bool newline) {
+  struct stat st {};
+  if (stat(target.c_str(), &st) == 0) {
+    for (const FileId &id : run->written) {
+      if (same_file(id, st)) {
+        std::fprintf(stderr, "subparse: %s: holds an earlier file's conversion; %s not written\n",
+                     target.c_str(), input);
+        return exit_cant_create;
+      }
+    }
+    if (!run->opt.force) {
+      for (const FileId &id : run->inputs) {
+        if (same_file(id, st)) {
+          std::fprintf(stderr,
+                       "subparse: %s: is an input file; not replaced (--force replaces it)\n",
+                       target.c_str());
+          return exit_cant_create;
+        }
+      }
+    }
+  }
+  std::string error;
+  if (!write_atomically(*run, target, {text, newline ? "\n" : ""}, &error)) {
+    std::fprintf(stderr, "subparse: %s: %s\n", target.c_str(), error.c_str());
+    return exit_cant_create;
+  }
+  if (stat(target.c_str(), &st) == 0) run->written.push_back({st.st_dev, st.st_ino});
+  return 0;
+}
+
+// Writes a document in the --to format to standard output, -o or -d.
+int convert(Run *run, const char *path, SubDoc *doc) {
+  const Options &opt = run->opt;
+  TextOwner text;
+  size_t len = 0;
+  const int32_t code = sub_doc_write(doc, opt.to, nullptr, &text.text, &len);
+  if (code != SUB_OK) {
+    std::fprintf(stderr, "subparse: %s: cannot write as %s: %s (code %" PRId32 ")\n", path,
+                 file_extension(opt.to).c_str(), describe_code(code), code);
+    return failure_status(code);
+  }
+  // JSON ends with a line break, as the default output does; the other
+  // writers end their texts themselves.
+  const bool newline = opt.to == SUB_FMT_JSON;
+  if (opt.output) return write_output(run, path, opt.output, {text.text, len}, newline);
+  if (opt.output_dir)
+    return write_output(run, path, output_path_in(opt.output_dir, path, opt.to), {text.text, len},
+                        newline);
+  std::fwrite(text.text, 1, len, stdout);
+  if (newline) std::fputc('\n', stdout);
+  return finish_stdout();
+}
+
+// Parses, retimes and prints or converts one file; returns its exit status.
+int process(Run *run, const char *path, bool several) {
+  const Options &opt = run->opt;
+  std::string data;
+  std::string error;
+  if (!read_all(path, &data, &error)) {
+    std::fprintf(stderr, "subparse: %s: %s\n", path, error.c_str());
+    return exit_no_input;
+  }
+  DocOwner owner;
+  const int32_t code = parse(opt, data, opt.format, &owner);
+  print_warnings(several ? path : nullptr, owner.doc);
+  if (code != SUB_OK) return report_failure(path, owner.doc, code);
+  if (const int32_t retimed = retime(opt, owner.doc); retimed != SUB_OK) {
+    std::fprintf(stderr, "subparse: %s: retiming failed: %s (code %" PRId32 ")\n", path,
+                 describe_code(retimed), retimed);
+    return failure_status(retimed);
+  }
+  if (opt.to != no_format) return convert(run, path, owner.doc);
+  if (opt.cues) {
+    print_cues(owner.doc);
+  } else {
+    const char *json = sub_doc_json(owner.doc);
+    if (!json) return report_failure(path, nullptr, SUB_ERR_NOMEM);
+    std::printf("%s\n", json);
+  }
+  return finish_stdout();
+}
+
+// Handles every file in turn (one unless converting with -d); the status is
+// the worst of theirs.
+int process_all(const Options &opt) {
+  Run run{opt, {}, {}};
+  const mode_t mask = umask(0);
+  umask(mask);
+  run.new_file_mode = 0666 & ~mask;
+  // Every input is known before anything is written, so that no output
+  // replaces an input that a later file names.
+  for (const char *path : opt.paths) {
+    struct stat st {};
+    const bool found =
+        std::string_view(path) == "-" ? fstat(STDIN_FILENO, &st) == 0 : stat(path, &st) == 0;
+    if (found && S_ISREG(st.st_mode)) run.inputs.push_back({st.st_dev, st.st_ino});
+  }
+  int status = 0;
+  for (const char *path : opt.paths)
+    status = std::max(status, process(&run, path, opt.paths.size() > 1));
+  return status;
 }
 
 }  // namespace
@@ -385,27 +1012,6 @@ int main(int argc, char **argv) {
   Options opt;
   if (const int status = parse_args(argc, argv, &opt); status >= 0) return status;
   if (opt.info) return info_all(opt);
-
-  const char *path = opt.paths.front();
-  std::string data;
-  std::string error;
-  if (!read_all(path, &data, &error)) {
-    std::fprintf(stderr, "subparse: %s: %s\n", path, error.c_str());
-    return exit_no_input;
-  }
-
-  if (opt.detect) return detect(opt, path, data);
-
-  DocOwner owner;
-  const int32_t code = parse(opt, data, opt.format, &owner);
-  print_warnings(owner.doc);
-  if (code != SUB_OK) return report_failure(path, owner.doc, code);
-  if (opt.cues) {
-    print_cues(owner.doc);
-  } else {
-    const char *json = sub_doc_json(owner.doc);
-    if (!json) return report_failure(path, nullptr, SUB_ERR_NOMEM);
-    std::printf("%s\n", json);
-  }
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (opt.detect) return detect_all(opt);
+  return process_all(opt);
 }

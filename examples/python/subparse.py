@@ -10,6 +10,8 @@ library only.
             print(cue.start_ms, cue.end_ms, " | ".join(cue.lines))
         first, last = result[0], result[-1]
         doc = result.to_dict()            # the library's JSON document
+        vtt = result.shift(2000).write("vtt")   # retimed, then written as WebVTT
+        result.save("movie.ass", ass_font="DejaVu Sans")
 
 Every parse makes its own document in the library, so parses may run in many
 threads at once (ctypes lets go of the GIL during each call) and results stay
@@ -38,17 +40,34 @@ A name ("cp1251", "gbk", any name iconv knows) is taken as it is, and ""
 keeps the library's fixed rule (byte-order mark, else UTF-8 unless 8 or more
 sequences are invalid, else CP1252 or ISO-8859-1).
 
+Writing: Result.write(fmt) gives the cues as the text of a format ("srt",
+"vtt", "ass", "lrc", "ttml", "json", or an alias the library knows:
+"webvtt", "ssa", "dfxp", "subrip"), and Result.save(path) writes that text to
+a file as UTF-8, in the format its extension names unless fmt is given. The
+file is replaced in one step: the text goes to a temporary file in the same
+folder first, which then takes the file's name, so that a failure never
+leaves a half-written file. Options are keyword arguments: vtt_header=,
+ass_play_res=(x, y) (or ass_play_res_x=, ass_play_res_y=), ass_font=,
+ass_font_size=, ttml_lang=; the library's defaults stand for those not given.
+Retiming changes the document in place: shift(ms), scale(from_fps, to_fps)
+and sort() each return the Result, so that calls chain. A format with no
+writer, or an option value the library refuses, raises ValueError.
+
 Run as a script, `python3 subparse.py FILE [ENCODING]` prints one line per
 cue: "START --> END  LINE | LINE", danmaku adding their mode, colour and size.
 It exits with the library's code when the parse fails, 64 on a usage error,
 66 when FILE cannot be read and 69 when the library cannot be loaded.
 """
 
+import contextlib
 import ctypes
 import ctypes.util
 import json
+import math
+import numbers
 import operator
 import os
+import stat
 import sys
 import threading
 from dataclasses import dataclass
@@ -68,6 +87,7 @@ SUB_FMT_SAMI = 8
 SUB_FMT_BILIBILI = 9
 SUB_FMT_ACFUN = 10
 SUB_FMT_COUNT = 11
+SUB_FMT_JSON = 64  # an output format only: the library's JSON document
 
 SUB_READING_CLASSIC = 0
 SUB_READING_STANDARD = 1
@@ -79,22 +99,39 @@ SUB_ERR_DECODE = 2
 SUB_ERR_EMPTY = 3
 SUB_ERR_NOMEM = 4
 SUB_ERR_NOCUES = 5
+SUB_ERR_ARGUMENT = 6  # document API only: an argument or option value it cannot use
 
 FORMATS = ("srt", "vtt", "ass", "microdvd", "subviewer", "ttml", "ytxml", "lrc", "sami",
            "bilibili", "acfun")
+# The formats sub_doc_write() writes, by the names sub_format_id() takes
+# (aliases: "subrip", "webvtt", "ssa", "dfxp").
+WRITE_FORMATS = ("srt", "vtt", "ass", "lrc", "ttml", "json")
 
 _CODE_NAMES = {SUB_ERR_FORMAT: "unknown format", SUB_ERR_DECODE: "decoding failed",
                SUB_ERR_EMPTY: "empty buffer", SUB_ERR_NOMEM: "out of memory",
-               SUB_ERR_NOCUES: "nothing parsed"}
+               SUB_ERR_NOCUES: "nothing parsed", SUB_ERR_ARGUMENT: "unusable argument"}
 
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
+_INT64_MIN, _INT64_MAX = -2**63, 2**63 - 1
 
 
 class SubParseOptions(ctypes.Structure):
-    """struct SubParseOptions; fill it with sub_parse_options_init() first."""
+    """struct SubParseOptions; fill it with sub_parse_options_init_size() first,
+    passing the size of this declaration, so that the library fills the
+    members this module knows and no more."""
 
     _fields_ = [("size", ctypes.c_size_t), ("format", ctypes.c_int32),
-                ("encoding", ctypes.c_char_p), ("reading", ctypes.c_int32)]
+                ("encoding", ctypes.c_char_p), ("reading", ctypes.c_int32),
+                ("microdvd_fps", ctypes.c_double)]
+
+
+class SubWriteOptions(ctypes.Structure):
+    """struct SubWriteOptions; fill it with sub_write_options_init_size() first."""
+
+    _fields_ = [("size", ctypes.c_size_t), ("vtt_header", ctypes.c_char_p),
+                ("ass_play_res_x", ctypes.c_int32), ("ass_play_res_y", ctypes.c_int32),
+                ("ass_font", ctypes.c_char_p), ("ass_font_size", ctypes.c_double),
+                ("ttml_lang", ctypes.c_char_p)]
 
 
 # name: (result type, argument types), exactly as subparse.h declares them.
@@ -103,7 +140,8 @@ _I32, _U32, _STR, _DOC = ctypes.c_int32, ctypes.c_uint32, ctypes.c_char_p, ctype
 _SIGNATURES = {
     "sub_format_name": (_STR, [_I32]),
     "sub_detect_format": (_I32, [ctypes.c_void_p, ctypes.c_size_t, _STR]),
-    "sub_parse_options_init": (None, [ctypes.POINTER(SubParseOptions)]),
+    "sub_format_id": (_I32, [_STR]),
+    "sub_parse_options_init_size": (None, [ctypes.POINTER(SubParseOptions), ctypes.c_size_t]),
     "sub_doc_parse": (_I32, [ctypes.c_void_p, ctypes.c_size_t, ctypes.POINTER(SubParseOptions),
                              ctypes.POINTER(_DOC)]),
     "sub_doc_free": (None, [_DOC]),
@@ -124,6 +162,14 @@ _SIGNATURES = {
     "sub_doc_format": (_I32, [_DOC]),
     "sub_doc_encoding": (_STR, [_DOC]),
     "sub_doc_json": (_STR, [_DOC]),
+    "sub_write_options_init_size": (None, [ctypes.POINTER(SubWriteOptions), ctypes.c_size_t]),
+    # The text comes back as a plain address, so that it reaches sub_text_free().
+    "sub_doc_write": (_I32, [_DOC, _I32, ctypes.POINTER(SubWriteOptions),
+                             ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t)]),
+    "sub_text_free": (None, [ctypes.c_void_p]),
+    "sub_doc_shift": (_I32, [_DOC, ctypes.c_int64]),
+    "sub_doc_scale": (_I32, [_DOC, ctypes.c_double, ctypes.c_double]),
+    "sub_doc_sort": (_I32, [_DOC]),
 }
 
 
@@ -169,6 +215,122 @@ def _optional_text(raw: Optional[bytes]) -> Optional[str]:
 
 def _warnings(lib, doc) -> Tuple[str, ...]:
     return tuple(_text(lib.sub_doc_warning(doc, i)) for i in range(lib.sub_doc_warning_count(doc)))
+
+
+def _real(name: str, value) -> float:
+    """A number handed to the library as a double. bool is refused: True
+    would quietly read as 1."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    try:
+        return float(value)
+    except OverflowError:
+        raise ValueError(f"{name} {value} is too large") from None
+
+
+# What the library accepts of each write option, named in the error raised
+# when it refuses one (sub_doc_write() answers with a code, not a text).
+_WRITE_OPTION_RULES = {
+    "vtt_header": "free of line breaks and '-->'",
+    "ass_play_res_x": "1 to 16384",
+    "ass_play_res_y": "1 to 16384",
+    "ass_font": "a name that is not empty, free of commas and line breaks",
+    "ass_font_size": "above 0 and at most 10000",
+    "ttml_lang": "free of quotes, '<', '>', '&' and line breaks",
+}
+_TEXT_OPTIONS = ("vtt_header", "ass_font", "ttml_lang")
+_WRITERS_TEXT = "srt, vtt (webvtt), ass (ssa), lrc, ttml (dfxp), json"
+
+
+def _write_options(lib, options: dict) -> Tuple[SubWriteOptions, dict]:
+    """The SubWriteOptions of write()'s keyword arguments, the library's
+    defaults standing for those missing or None, and the values given by
+    member name (for the message should the library refuse one). Types, NULs
+    and 32-bit ranges are checked here, since ctypes would cut a long integer
+    silently; the library judges every value that reaches it."""
+    unknown = sorted(set(options) - {"ass_play_res", *_WRITE_OPTION_RULES})
+    if unknown:
+        raise TypeError(f"unknown write option {', '.join(unknown)}; known: ass_play_res, "
+                        + ", ".join(_WRITE_OPTION_RULES))
+    given = {name: value for name, value in options.items() if value is not None}
+    if "ass_play_res" in given:
+        if "ass_play_res_x" in given or "ass_play_res_y" in given:
+            raise TypeError("give ass_play_res=(x, y) or ass_play_res_x=/ass_play_res_y=, not both")
+        pair = given.pop("ass_play_res")
+        try:
+            given["ass_play_res_x"], given["ass_play_res_y"] = pair
+        except (TypeError, ValueError):
+            raise TypeError(f"ass_play_res must be a pair (x, y), not {pair!r}") from None
+    struct = SubWriteOptions()
+    lib.sub_write_options_init_size(ctypes.byref(struct), ctypes.sizeof(struct))
+    for name, value in given.items():
+        if name in _TEXT_OPTIONS:
+            if not isinstance(value, str):
+                raise TypeError(f"{name} must be a str, not {type(value).__name__}")
+            value = value.encode("utf-8")
+            if b"\0" in value:
+                raise ValueError(f"{name} contains a NUL character")
+        elif name == "ass_font_size":
+            value = _real(name, value)
+        else:
+            if isinstance(value, bool):
+                raise TypeError(f"{name} must be an integer, not bool")
+            try:
+                value = operator.index(value)
+            except TypeError:
+                raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+            if not _INT32_MIN <= value <= _INT32_MAX:
+                raise ValueError(
+                    f"{name} {value} is out of range: it must be {_WRITE_OPTION_RULES[name]}")
+        setattr(struct, name, value)  # the structure keeps the bytes alive
+    return struct, given
+
+
+def _refused(given: dict) -> str:
+    if not given:
+        return "subparse: the library refused the default write options"
+    # The library does not say which one it refused: each given is listed
+    # with what it must be.
+    return "subparse: the library refused the write options given: " + "; ".join(
+        f"{name}={value!r} (must be {_WRITE_OPTION_RULES[name]})" for name, value in given.items())
+
+
+def _replace_file(path: str, data: bytes) -> None:
+    """Writes `data` to `path` in one step: into a new file beside it, which
+    then takes its name (os.replace), so that readers see the old file or
+    the new one and a failure leaves neither half a file nor the temporary.
+    A file that was there keeps its permission bits; a new one gets the
+    umask's, as open() would give it. A symbolic link keeps pointing to the
+    file it named, which is the one replaced."""
+    target = os.path.realpath(path)
+    folder, name = os.path.split(target)
+    try:
+        mode: Optional[int] = stat.S_IMODE(os.stat(target).st_mode)
+    except OSError:
+        mode = None
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_BINARY", 0)
+    for _ in range(100):
+        # Hidden, and short enough that a long name still fits the folder.
+        temporary = os.path.join(folder, f".{name[:100]}.{os.urandom(6).hex()}.tmp")
+        try:
+            fd = os.open(temporary, flags, 0o666)
+            break
+        except FileExistsError:
+            continue
+    else:
+        raise FileExistsError(f"subparse: no free temporary name beside {path!r}")
+    try:
+        with open(fd, "wb") as f:
+            f.write(data)
+            f.flush()
+            if mode is not None and hasattr(os, "fchmod"):
+                os.fchmod(f.fileno(), mode)
+            os.fsync(f.fileno())
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
 
 
 class Result:
@@ -276,6 +438,137 @@ class Result:
         """The library's JSON document as Python objects."""
         return json.loads(self.json)
 
+    # -- writing ---------------------------------------------------------
+
+    def _format_of(self, fmt: Union[int, str]) -> int:
+        """The library's identifier of an output format name or alias, any
+        case; integers pass unchanged (the library refuses those it cannot
+        write)."""
+        if isinstance(fmt, int) and not isinstance(fmt, bool):
+            if not _INT32_MIN <= fmt <= _INT32_MAX:
+                raise ValueError(f"format identifier {fmt} does not fit in 32 bits")
+            return fmt
+        if not isinstance(fmt, str):
+            raise TypeError(f"fmt must be a format name or an identifier, not {type(fmt).__name__}")
+        raw = fmt.encode("utf-8")
+        found = self._lib.sub_format_id(raw) if b"\0" not in raw else -2
+        if found == -2:
+            raise ValueError(f"unknown format {fmt!r}; writers: {_WRITERS_TEXT}")
+        return found
+
+    def _write(self, format_id: int, options: SubWriteOptions, given: dict, what: str) -> str:
+        """The text sub_doc_write() gives, its C copy freed before returning.
+        `what` names the format as the caller asked for it, for errors."""
+        out, size = ctypes.c_void_p(), ctypes.c_size_t()
+        with self._lock:
+            doc = self._open_doc()
+            code = self._lib.sub_doc_write(doc, format_id, ctypes.byref(options), ctypes.byref(out),
+                                           ctypes.byref(size))
+            try:
+                data = ctypes.string_at(out.value, size.value) if code == SUB_OK and out.value else None
+            finally:
+                self._lib.sub_text_free(out.value)  # NULL (None) is ignored
+        if code == SUB_OK and data is not None:
+            # As the accessors show them: the rare ill-formed bytes a classic
+            # decoding let through become U+FFFD.
+            return data.decode("utf-8", errors="replace")
+        if code == SUB_ERR_FORMAT:
+            raise ValueError(f"subparse: no writer for {what}; writers: {_WRITERS_TEXT}")
+        if code == SUB_ERR_ARGUMENT:
+            raise ValueError(_refused(given))
+        if code in (SUB_OK, SUB_ERR_NOMEM):  # success without a text: the header rules it out
+            raise MemoryError(f"subparse: out of memory while writing {what}")
+        raise SubparseError(code, "")
+
+    def write(self, fmt: Union[str, int] = "srt", **options) -> str:
+        """The cues as the text of `fmt`: "srt", "vtt", "ass", "lrc", "ttml",
+        "json" or an alias ("subrip", "webvtt", "ssa", "dfxp"), any case.
+        Options, as keyword arguments (None or missing: the library's
+        default): vtt_header="text after WEBVTT", ass_play_res=(x, y) or
+        ass_play_res_x=/ass_play_res_y= (1920 x 1080), ass_font= ("Arial"),
+        ass_font_size= (54), ttml_lang= (""). Every writer checks them all,
+        whatever its format; JSON ignores them.
+        Raises ValueError for a format with no writer or an option value the
+        library refuses, TypeError for an unknown option, MemoryError when
+        the library runs out of memory."""
+        format_id = self._format_of(fmt)
+        struct, given = _write_options(self._lib, options)
+        return self._write(format_id, struct, given, f"format {fmt!r}")
+
+    def save(self, path: Union[str, os.PathLike], fmt: Union[str, int, None] = None,
+             **options) -> None:
+        """Writes the cues to the file `path` as UTF-8, in `fmt` or, when fmt
+        is None, in the format its extension names (".srt", ".vtt", ".ass",
+        ".ssa", ".lrc", ".ttml", ".dfxp", ".json"; any case). The file is
+        replaced in one step (a temporary file in the same folder, then
+        os.replace), so that a failure leaves the old file, or none, and no
+        temporary. Options as write() takes them. Raises ValueError for an
+        extension or format with no writer, OSError when the file cannot be
+        written."""
+        path = os.fsdecode(os.fspath(path))
+        if fmt is None:
+            extension = os.path.splitext(path)[1]
+            if not extension:
+                raise ValueError(f"subparse: {path!r} has no extension to take the format from; "
+                                 f"pass fmt= (writers: {_WRITERS_TEXT})")
+            format_id = self._lib.sub_format_id(os.fsencode(extension))
+            what = f"the extension {extension!r} of {path!r}"
+            if format_id == -2:
+                raise ValueError(f"subparse: no writer for {what}; pass fmt= "
+                                 f"(writers: {_WRITERS_TEXT})")
+        else:
+            format_id, what = self._format_of(fmt), f"format {fmt!r}"
+        struct, given = _write_options(self._lib, options)
+        text = self._write(format_id, struct, given, what)
+        _replace_file(path, text.encode("utf-8"))
+
+    # -- retiming --------------------------------------------------------
+
+    def _retime(self, what: str, refused: str, function, *args) -> "Result":
+        with self._lock:
+            doc = self._open_doc()
+            code = function(doc, *args)
+            # Times or order changed: what was read from the document is stale.
+            self._json = None
+            self._count = self._lib.sub_doc_cue_count(doc)
+        if code == SUB_OK:
+            return self
+        if code == SUB_ERR_ARGUMENT:
+            raise ValueError(refused)
+        if code == SUB_ERR_NOMEM:
+            raise MemoryError(f"subparse: out of memory while {what}; the cues are unchanged")
+        raise SubparseError(code, "")
+
+    def shift(self, ms: Union[int, float]) -> "Result":
+        """Adds `ms` milliseconds (negative: earlier; a float is rounded) to
+        every start and end, times saturating at the 32-bit limits the
+        library holds. Returns the result, so that calls chain."""
+        if isinstance(ms, bool) or not isinstance(ms, numbers.Real):
+            raise TypeError(f"ms must be a number, not {type(ms).__name__}")
+        if not isinstance(ms, numbers.Integral):
+            value = float(ms)
+            if not math.isfinite(value):
+                raise ValueError(f"cannot shift by {ms!r} milliseconds")
+            ms = round(value)
+        # Any shift past the 64-bit range saturates every time as the library's would.
+        offset = min(max(int(ms), _INT64_MIN), _INT64_MAX)
+        return self._retime("shifting", "", self._lib.sub_doc_shift, offset)
+
+    def scale(self, from_fps: float, to_fps: float) -> "Result":
+        """Converts times made for `from_fps` frames per second to `to_fps`:
+        every time is multiplied by from_fps / to_fps (25 -> 23.976
+        lengthens), rounded to the millisecond and saturated. Both rates must
+        be finite and above 0 (ValueError). Returns the result."""
+        rates = (_real("from_fps", from_fps), _real("to_fps", to_fps))
+        return self._retime("scaling",
+                            f"subparse: frame rates must be finite and above 0, not {from_fps!r} "
+                            f"and {to_fps!r}", self._lib.sub_doc_scale, *rates)
+
+    def sort(self) -> "Result":
+        """Orders the cues by start time, cues that start together keeping
+        their order. Returns the result."""
+        return self._retime("sorting", "", self._lib.sub_doc_sort)
+
     def __repr__(self) -> str:
         state = "closed" if self.closed else f"{self._count} cues"
         return f"<subparse.Result {self.format} {self.encoding or '-'}, {state}>"
@@ -315,7 +608,8 @@ class Subparse:
             except AttributeError:
                 raise LibraryNotFoundError(
                     f"subparse: {self.path} has no {name}: it is not a libsubparse with the "
-                    "document API (sub_doc_parse) that this module needs") from None
+                    "document API, writing and retiming (sub_doc_parse, sub_doc_write) that "
+                    "this module needs") from None
             function.restype = restype
             function.argtypes = argtypes
 
@@ -349,14 +643,18 @@ class Subparse:
         return self.format_name(found) if found >= 0 else None
 
     def parse(self, data: Union[bytes, bytearray, memoryview, str], format: Union[int, str] = "auto",
-              encoding: Optional[str] = None, reading: Optional[str] = None) -> Result:
+              encoding: Optional[str] = None, reading: Optional[str] = None,
+              microdvd_fps: Optional[float] = None) -> Result:
         """Parses a whole file. `format` is a name or identifier ("auto" detects
         it). `encoding` names the input's encoding: None takes the library's
         default, "auto" (detect it; a guess is named in a warning), "" the
         library's fixed rule (byte-order mark, UTF-8, else CP1252), any other
         name is handed to iconv. `reading` is "standard" (the library's
-        default when None) or "classic": how WebVTT is read. Raises
-        SubparseError when the library fails.
+        default when None) or "classic": how WebVTT is read.
+        `microdvd_fps` is the frame rate of MicroDVD files that declare none
+        (a rate on their first line wins): None takes the library's, 25; the
+        library refuses rates outside 1 < fps < 1000 with SubparseError code
+        SUB_ERR_ARGUMENT. Raises SubparseError when the library fails.
         Close the Result (or use it in a `with` block) to free its document at
         once."""
         if isinstance(data, str):
@@ -366,9 +664,11 @@ class Subparse:
         elif not isinstance(data, bytes):
             raise TypeError(f"data must be bytes or str, not {type(data).__name__}")
         options = SubParseOptions()
-        self._lib.sub_parse_options_init(ctypes.byref(options))
+        # The exported sub_parse_options_init() fills only the first release's
+        # members; this one fills as many as the declaration above holds.
+        self._lib.sub_parse_options_init_size(ctypes.byref(options), ctypes.sizeof(options))
         options.format = self.format_id(format)
-        if encoding is not None:  # None: as sub_parse_options_init() set it
+        if encoding is not None:  # None: as sub_parse_options_init_size() set it
             raw = encoding.encode()
             if b"\0" in raw:
                 raise ValueError("encoding name contains a NUL character")
@@ -377,6 +677,8 @@ class Subparse:
             if reading not in _READINGS:
                 raise ValueError(f"unknown reading {reading!r}; known: standard, classic")
             options.reading = _READINGS[reading]
+        if microdvd_fps is not None:  # None: the library's default
+            options.microdvd_fps = _real("microdvd_fps", microdvd_fps)
         doc = ctypes.c_void_p()
         code = self._lib.sub_doc_parse(data, len(data), ctypes.byref(options), ctypes.byref(doc))
         if code == SUB_OK and doc.value:

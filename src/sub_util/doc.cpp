@@ -170,3 +170,29 @@ int sub_cue_set_settings(SubDoc *doc, int32_t index, const char *p, size_t n) {
 void sub_cue_drop_last(SubDoc *doc) {
   if (doc->cue_count > 0) --doc->cue_count;  // its lines stay in the pool until it is cleared
 }
+
+// Sorts `index[0, n)` by the start of the cues they name, keeping the order
+// of equal starts: a bottom-up merge sort through `scratch` (n entries).
+void sub_cue_sort_indexes(const SubCue *cues, int32_t *index, int32_t *scratch, size_t n) {
+  int32_t *from = index;
+  int32_t *to = scratch;
+  // The width doubles until it covers n, without overflowing.
+  for (size_t width = 1; width < n; width = (width > n / 2) ? n : 2 * width) {
+    for (size_t lo = 0; lo < n; lo += 2 * width) {
+      const size_t mid = lo + width < n ? lo + width : n;
+      const size_t hi = mid + width < n ? mid + width : n;
+      size_t a = lo;
+      size_t b = mid;
+      size_t k = lo;
+      // Taking from the left run on equal starts keeps the sort stable.
+      while (a < mid && b < hi)
+        to[k++] = cues[from[b]].start_ms < cues[from[a]].start_ms ? from[b++] : from[a++];
+      while (a < mid) to[k++] = from[a++];
+      while (b < hi) to[k++] = from[b++];
+    }
+    int32_t *swap = from;
+    from = to;
+    to = swap;
+  }
+  if (from != index) std::memcpy(index, from, n * sizeof(int32_t));
+}

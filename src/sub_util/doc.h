@@ -86,6 +86,10 @@ int sub_cue_set_id(SubDoc *doc, int32_t index, const char *p, size_t n);
 int sub_cue_set_settings(SubDoc *doc, int32_t index, const char *p, size_t n);
 // Drops the most recently added cue; its slot is reused by the next cue.
 void sub_cue_drop_last(SubDoc *doc);
+// Sorts `index[0, n)` by the start of the cues they name, keeping the order
+// of equal starts: a bottom-up merge sort, O(n log n), through `scratch` (n
+// entries).
+void sub_cue_sort_indexes(const SubCue *cues, int32_t *index, int32_t *scratch, size_t n);
 // Records that memory ran out in a way the return codes do not show.
 inline void sub_doc_note_oom(SubDoc *doc) { doc->oom = true; }
 

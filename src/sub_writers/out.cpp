@@ -1,6 +1,8 @@
 // The output text of the writers.
 #include "out.h"
 
+#include "sub_util/strings.h"
+
 bool SubOut::grow(size_t extra) {
   // Doubling keeps appends linear; the sum is checked so that no size wraps.
   size_t need = sub_size_mul_add(1, len, sub_size_mul_add(1, extra, 1));
@@ -23,6 +25,34 @@ char *SubOut::release() {
   data = nullptr;
   len = cap = 0;
   return text;
+}
+
+void sub_out_utf8(SubOut *out, std::string_view s) {
+  const auto *u = reinterpret_cast<const unsigned char *>(s.data());
+  const size_t n = s.size();
+  size_t run = 0;
+  for (size_t i = 0; i < n;) {
+    if (u[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t subpart = 0;
+    if (const size_t seq = sub_utf8_seq(u, n, i, &subpart)) {
+      i += seq;
+      continue;
+    }
+    out->put(s.substr(run, i - run));
+    out->put("\xEF\xBF\xBD");
+    i += subpart ? subpart : 1;
+    run = i;
+  }
+  out->put(s.substr(run));
+}
+
+bool sub_has_text_line(const SubCue &cue) {
+  bool any = false;
+  sub_each_text_line(cue, [&](std::string_view) { any = true; });
+  return any;
 }
 
 void sub_out_uint(SubOut *out, uint64_t value, int min_digits) {

@@ -10,6 +10,7 @@
 
 #include "sub_util/alloc.h"
 #include "sub_util/doc.h"
+#include "sub_util/strings.h"
 
 // An output text in a block of the allocation layer. Appending never fails
 // loudly: when memory runs out `failed` is set and every later append does
@@ -19,6 +20,9 @@ struct SubOut {
   size_t len = 0;
   size_t cap = 0;
   bool failed = false;
+  // The document a writer reports to, through its warnings, what it had to
+  // leave out; null: nobody is told.
+  SubDoc *report_to = nullptr;
 
   SubOut() = default;
   SubOut(const SubOut &) = delete;
@@ -48,6 +52,11 @@ struct SubOut {
  private:
   bool grow(size_t extra);
 };
+
+// Appends `s` with each ill-formed UTF-8 sequence (each maximal ill-formed
+// subpart) written as U+FFFD: every writer gives UTF-8, and a reader that
+// met one bad byte could take the whole file for a legacy encoding.
+void sub_out_utf8(SubOut *out, std::string_view s);
 
 // Appends `value` in decimal with at least `min_digits` digits.
 void sub_out_uint(SubOut *out, uint64_t value, int min_digits);
@@ -95,5 +104,19 @@ void sub_each_piece(const SubCue &cue, SubBreaks breaks, Fn &&fn) {
     fn(line.substr(from));
   }
 }
+
+// Calls `fn(std::string_view line)` for each text line of cue `cue` as the
+// formats read with the library's line reader keep it: its display lines
+// (cut at LF, CR and U+2028) trimmed, the empty ones left out.
+template <typename Fn>
+void sub_each_text_line(const SubCue &cue, Fn &&fn) {
+  sub_each_piece(cue, SubBreaks::lf_cr_u2028, [&](std::string_view piece) {
+    piece = sub_sv_trim(piece);
+    if (!piece.empty()) fn(piece);
+  });
+}
+
+// Whether cue `cue` has a text line in that sense.
+bool sub_has_text_line(const SubCue &cue);
 
 #endif

@@ -20,9 +20,7 @@ void sub_write_srt(const SubDoc *doc, const SubWriteOptions &, SubOut *out) {
   for (int32_t i = 0; i < doc->cue_count; ++i) {
     const SubCue &cue = doc->cues[i];
     bool any = false;
-    sub_each_piece(cue, SubBreaks::lf_cr_u2028, [&](std::string_view piece) {
-      piece = sub_sv_trim(piece);
-      if (piece.empty()) return;
+    sub_each_text_line(cue, [&](std::string_view piece) {
       if (!any) {
         any = true;
         sub_out_uint(out, ++index, 1);
@@ -32,7 +30,7 @@ void sub_write_srt(const SubDoc *doc, const SubWriteOptions &, SubOut *out) {
         sub_out_clock(out, cue.end_ms, clock);
         out->put('\n');
       }
-      out->put(piece);
+      sub_out_utf8(out, piece);
       out->put('\n');
     });
     if (any) out->put('\n');

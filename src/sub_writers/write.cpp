@@ -37,10 +37,23 @@ constexpr FormatAlias aliases[] = {
 
 // Where each member of the write options ends, in order.
 constexpr size_t write_options_members[] = {
-    WRITE_OPTIONS_END(size),           WRITE_OPTIONS_END(vtt_header),
-    WRITE_OPTIONS_END(ass_play_res_x), WRITE_OPTIONS_END(ass_play_res_y),
-    WRITE_OPTIONS_END(ass_font),       WRITE_OPTIONS_END(ass_font_size),
+    WRITE_OPTIONS_END(size),
+    WRITE_OPTIONS_END(vtt_header),
+    WRITE_OPTIONS_END(ass_play_res_x),
+    WRITE_OPTIONS_END(ass_play_res_y),
+    WRITE_OPTIONS_END(ass_font),
+    WRITE_OPTIONS_END(ass_font_size),
     WRITE_OPTIONS_END(ttml_lang),
+    WRITE_OPTIONS_END(danmaku_font_size),
+    WRITE_OPTIONS_END(danmaku_scroll_ms),
+    WRITE_OPTIONS_END(danmaku_fixed_ms),
+    WRITE_OPTIONS_END(danmaku_opacity),
+    WRITE_OPTIONS_END(danmaku_scroll_share),
+    WRITE_OPTIONS_END(danmaku_overflow),
+    WRITE_OPTIONS_END(danmaku_drop_modes),
+    WRITE_OPTIONS_END(danmaku_block_words),
+    WRITE_OPTIONS_END(danmaku_measure),
+    WRITE_OPTIONS_END(danmaku_measure_user),
 };
 
 // The options the host passed, completed with the defaults.
@@ -54,6 +67,25 @@ SubWriteOptions write_options(const SubWriteOptions *given) {
   if (WRITE_OPTIONS_HOLD(given->size, ass_font)) o.ass_font = given->ass_font;
   if (WRITE_OPTIONS_HOLD(given->size, ass_font_size)) o.ass_font_size = given->ass_font_size;
   if (WRITE_OPTIONS_HOLD(given->size, ttml_lang)) o.ttml_lang = given->ttml_lang;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_font_size))
+    o.danmaku_font_size = given->danmaku_font_size;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_scroll_ms))
+    o.danmaku_scroll_ms = given->danmaku_scroll_ms;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_fixed_ms))
+    o.danmaku_fixed_ms = given->danmaku_fixed_ms;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_opacity)) o.danmaku_opacity = given->danmaku_opacity;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_scroll_share))
+    o.danmaku_scroll_share = given->danmaku_scroll_share;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_overflow))
+    o.danmaku_overflow = given->danmaku_overflow;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_drop_modes))
+    o.danmaku_drop_modes = given->danmaku_drop_modes;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_block_words))
+    o.danmaku_block_words = given->danmaku_block_words;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_measure)) o.danmaku_measure = given->danmaku_measure;
+  if (WRITE_OPTIONS_HOLD(given->size, danmaku_measure_user))
+    o.danmaku_measure_user = given->danmaku_measure_user;
+  if (!o.danmaku_block_words) o.danmaku_block_words = "";
   if (!o.vtt_header) o.vtt_header = "";
   if (!o.ass_font) o.ass_font = "";
   if (!o.ttml_lang) o.ttml_lang = "";
@@ -72,7 +104,12 @@ bool write_options_usable(const SubWriteOptions &o) {
   return !has_any(header, "\r\n") && header.find("-->") == std::string_view::npos &&
          o.ass_play_res_x >= 1 && o.ass_play_res_x <= 16384 && o.ass_play_res_y >= 1 &&
          o.ass_play_res_y <= 16384 && !font.empty() && !has_any(font, ",\r\n") &&
-         o.ass_font_size > 0 && o.ass_font_size <= 10000 && !has_any(lang, "\"<>&\r\n");
+         o.ass_font_size > 0 && o.ass_font_size <= 10000 && !has_any(lang, "\"<>&\r\n") &&
+         o.danmaku_font_size >= 1 && o.danmaku_font_size <= 1000 && o.danmaku_scroll_ms >= 500 &&
+         o.danmaku_scroll_ms <= 60000 && o.danmaku_fixed_ms >= 500 && o.danmaku_fixed_ms <= 60000 &&
+         o.danmaku_opacity > 0 && o.danmaku_opacity <= 1 && o.danmaku_scroll_share > 0 &&
+         o.danmaku_scroll_share <= 1 &&
+         (o.danmaku_overflow == SUB_DANMAKU_DROP || o.danmaku_overflow == SUB_DANMAKU_OVERLAP);
 }
 
 const SubWriterDesc *writer_of(int32_t format) {
@@ -117,6 +154,13 @@ void sub_write_options_init_size(SubWriteOptions *options, size_t size) {
   defaults.ass_font = "Arial";
   defaults.ass_font_size = 54;
   defaults.ttml_lang = "";
+  defaults.danmaku_font_size = 50;
+  defaults.danmaku_scroll_ms = 8000;
+  defaults.danmaku_fixed_ms = 4000;
+  defaults.danmaku_opacity = 0.8;
+  defaults.danmaku_scroll_share = 1;
+  defaults.danmaku_overflow = SUB_DANMAKU_DROP;
+  defaults.danmaku_block_words = "";
   sub_options_fill(options, &defaults, size, write_options_members);
 }
 
@@ -130,16 +174,17 @@ int32_t sub_doc_write(SubDoc *doc, int32_t format, const SubWriteOptions *given,
   if (out_len) *out_len = 0;
   if (!doc || !out) return SUB_ERR_ARGUMENT;
   size_t len = 0;
+  const SubWriterDesc *writer = writer_of(format);
+  if (!writer && format != SUB_FMT_JSON) return SUB_ERR_FORMAT;
+  const SubWriteOptions options = write_options(given);
+  if (!write_options_usable(options)) return SUB_ERR_ARGUMENT;
   if (format == SUB_FMT_JSON) {
     *out = json_copy(doc, &len);
   } else {
-    const SubWriterDesc *writer = writer_of(format);
-    if (!writer) return SUB_ERR_FORMAT;
-    const SubWriteOptions options = write_options(given);
-    if (!write_options_usable(options)) return SUB_ERR_ARGUMENT;
     // A failed parse may have left a fallback parser's partial work behind.
     static const SubDoc no_cues{};
     SubOut text;
+    text.report_to = doc;
     writer->write(doc->succeeded ? doc : &no_cues, options, &text);
     len = text.len;
     *out = text.release();

@@ -3,13 +3,16 @@ library that $SUBPARSE_LIBRARY names."""
 
 import ctypes.util
 import gc
+import json
 import os
+import pathlib
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
+from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MODULE_DIR = os.path.join(HERE, "..", "..", "examples", "python")
@@ -32,6 +35,13 @@ ONE_CUE = b"1\r\n00:00:01,000 --> 00:00:02,000\r\n"
 CP1252_PROSE = b"caf\xe9 ok\n" * 8  # not UTF-8, and no parser reads it
 CP1252_WARNING = "encoding: auto-detected as CP1252 (invalid UTF-8)"
 FIXED_RULE = ""  # the encoding name that keeps the library's fixed rule
+# Times every writer holds (centiseconds, an hour past), two lines in a cue.
+WRITE_SAMPLE = (b"1\n00:00:01,000 --> 00:00:02,500\nfirst line\nsecond line\n\n"
+                b"2\n00:00:03,000 --> 00:00:04,000\ncaf\xc3\xa9\n\n"
+                b"3\n01:02:03,450 --> 01:02:05,000\nan hour in\n")
+WRITE_CUES = [(1000, 2500, ("first line", "second line")), (3000, 4000, ("café",)),
+              (3723450, 3725000, ("an hour in",))]
+INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
 
 
 def cues_of(result):
@@ -56,6 +66,45 @@ def tracked():
 
     lib._lib.sub_doc_parse, lib._lib.sub_doc_free = parse, free
     return lib, made, freed
+
+
+def tracked_writes(lib):
+    """Records the texts sub_doc_write hands out and those sub_text_free
+    releases: (texts made, texts freed), NULLs left out."""
+    made, freed = [], []
+    real_write, real_free = lib._lib.sub_doc_write, lib._lib.sub_text_free
+
+    def write(doc, fmt, options, out, size):
+        code = real_write(doc, fmt, options, out, size)
+        if out._obj.value:
+            made.append(out._obj.value)
+        return code
+
+    def free(text):
+        if text:
+            freed.append(text)
+        real_free(text)
+
+    lib._lib.sub_doc_write, lib._lib.sub_text_free = write, free
+    return made, freed
+
+
+def read_back(lib, text, fmt):
+    """The (start, end, lines) of `text` parsed again, with the format found.
+    LRC joins a cue's lines with " / " and marks each end with an empty cue,
+    which a comparison leaves out."""
+    with lib.parse(text) as result:
+        cues = [(c.start_ms, c.end_ms, c.lines) for c in result]
+        found = result.format
+    if fmt == "lrc":
+        cues = [c for c in cues if c[2] != ("",)]
+    return found, cues
+
+
+def expected_back(fmt, cues):
+    if fmt == "lrc":
+        return [(start, end, (" / ".join(lines),)) for start, end, lines in cues]
+    return cues
 
 
 def run_python(code, env):
@@ -207,10 +256,17 @@ class PythonHost(unittest.TestCase):
                          ("srt", subparse.SUB_FMT_SRT, "UTF-8", ()))
         self.assertEqual(cue.lines, ("café",))  # a cue read earlier owns its values
         uses = {"len": len, "index": lambda r: r[0], "slice": lambda r: r[:], "iterate": list,
-                "cues": lambda r: r.cues, "json": lambda r: r.json, "to_dict": lambda r: r.to_dict()}
+                "cues": lambda r: r.cues, "json": lambda r: r.json, "to_dict": lambda r: r.to_dict(),
+                "write": lambda r: r.write(), "write json": lambda r: r.write("json"),
+                "shift": lambda r: r.shift(1), "scale": lambda r: r.scale(25, 24),
+                "sort": lambda r: r.sort()}
         for name, use in uses.items():
             with self.subTest(name), self.assertRaisesRegex(ValueError, "closed"):
                 use(result)
+        with tempfile.TemporaryDirectory() as folder:
+            with self.assertRaisesRegex(ValueError, "closed"):
+                result.save(os.path.join(folder, "out.srt"))
+            self.assertEqual(os.listdir(folder), [])
 
         # Closing part-way through a loop stops it.
         result = lib.parse(SRT)
@@ -433,6 +489,302 @@ class PythonHost(unittest.TestCase):
                 self.assertEqual((run.returncode, run.stdout), (code, stdout), run.stderr)
                 self.assertIn(stderr, run.stderr)
                 self.assertNotIn("Traceback", run.stderr)
+
+    # -- writing and retiming --------------------------------------------
+
+    def test_parse_options_fill_the_whole_declaration(self):
+        # The plain sub_parse_options_init() would leave microdvd_fps at 0 and
+        # the size at the first release's.
+        lib = subparse.Subparse(LIBRARY)
+        seen = []
+        real_parse = lib._lib.sub_doc_parse
+
+        def parse(data, size, options, out):
+            seen.append((options._obj.size, options._obj.microdvd_fps))
+            return real_parse(data, size, options, out)
+
+        lib._lib.sub_doc_parse = parse
+        lib.parse(SRT).close()
+        lib.parse(SRT, microdvd_fps=30).close()
+        self.assertEqual(seen, [(ctypes.sizeof(subparse.SubParseOptions), 25.0),
+                                (ctypes.sizeof(subparse.SubParseOptions), 30.0)])
+
+    def test_write_options_match_the_library(self):
+        # Members out of place would read the defaults as other values.
+        options = subparse.SubWriteOptions()
+        self.lib._lib.sub_write_options_init_size(ctypes.byref(options), ctypes.sizeof(options))
+        self.assertEqual((options.size, options.vtt_header, options.ass_play_res_x,
+                          options.ass_play_res_y, options.ass_font, options.ass_font_size,
+                          options.ttml_lang),
+                         (ctypes.sizeof(options), b"", 1920, 1080, b"Arial", 54.0, b""))
+
+    def test_microdvd_fps(self):
+        one = b"{25}{50}hello\n"
+        declared = b"{1}{1}10\n{25}{50}hello\n"  # a rate on the first line wins
+        # (name, input, microdvd_fps, expected cues)
+        cases = [
+            ("the library's default", one, None, [(1000, 2000, ("hello",))]),
+            ("a faster video", one, 50, [(500, 1000, ("hello",))]),
+            ("a slower one, as a float", one, 12.5, [(2000, 4000, ("hello",))]),
+            ("the file's own rate", declared, 50, [(2500, 5000, ("hello",))]),
+            ("other formats ignore it", SRT, 50, SRT_CUES),
+        ]
+        for name, data, fps, want in cases:
+            with self.subTest(name), self.lib.parse(data, microdvd_fps=fps) as result:
+                self.assertEqual(cues_of(result), want)
+        for fps in (1, 1000, float("nan")):
+            with self.subTest(fps=fps), self.assertRaises(subparse.SubparseError) as caught:
+                self.lib.parse(one, microdvd_fps=fps)
+            self.assertEqual(caught.exception.code, subparse.SUB_ERR_ARGUMENT)
+            self.assertIn("microdvd_fps", caught.exception.message)
+        lib, made, _ = tracked()
+        for fps in ("25", True, 10**400):
+            with self.subTest(fps=fps), self.assertRaises((TypeError, ValueError)):
+                lib.parse(one, microdvd_fps=fps)
+        self.assertEqual(made, [])  # refused before the library
+
+    def test_every_writer_reads_back(self):
+        # (format asked for, format the text reads back as)
+        cases = [("srt", "srt"), ("SRT", "srt"), ("subrip", "srt"), (subparse.SUB_FMT_SRT, "srt"),
+                 ("vtt", "vtt"), ("webvtt", "vtt"), ("ass", "ass"), ("ssa", "ass"),
+                 ("lrc", "lrc"), ("ttml", "ttml"), ("dfxp", "ttml")]
+        with self.lib.parse(WRITE_SAMPLE) as result:
+            self.assertEqual(cues_of(result), WRITE_CUES)
+            for fmt, back in cases:
+                with self.subTest(fmt=fmt):
+                    text = result.write(fmt)
+                    self.assertIsInstance(text, str)
+                    self.assertEqual(read_back(self.lib, text, back),
+                                     (back, expected_back(back, WRITE_CUES)))
+
+    def test_json_is_the_document(self):
+        for data in (WRITE_SAMPLE, BILIBILI):
+            with self.lib.parse(data) as result:
+                for fmt in ("json", "JSON", subparse.SUB_FMT_JSON):
+                    with self.subTest(format=result.format, fmt=fmt):
+                        text = result.write(fmt)
+                        self.assertEqual(text, result.json)
+                        self.assertEqual(json.loads(text), result.to_dict())
+
+    def test_write_options_reach_the_text(self):
+        # (format, options, text the output must hold)
+        cases = [
+            ("vtt", {"vtt_header": "Kind: captions"}, "WEBVTT Kind: captions\n"),
+            ("ass", {"ass_play_res": (640, 480)}, "PlayResX: 640\nPlayResY: 480\n"),
+            ("ass", {"ass_play_res_x": 1280}, "PlayResX: 1280\nPlayResY: 1080\n"),
+            ("ass", {"ass_font": "DejaVu Sans"}, "Style: Default,DejaVu Sans,"),
+            ("ttml", {"ttml_lang": "fr-CA"}, 'xml:lang="fr-CA"'),
+        ]
+        with self.lib.parse(WRITE_SAMPLE) as result:
+            for fmt, options, want in cases:
+                with self.subTest(fmt=fmt, options=options):
+                    self.assertIn(want, result.write(fmt, **options))
+            # Values at the edges of what the library takes, and None for a
+            # default, change nothing in a format that has no use for them.
+            self.assertEqual(result.write("srt", vtt_header="", ass_play_res=(1, 16384),
+                                          ass_font="DejaVu Sans", ass_font_size=10000,
+                                          ttml_lang="en-GB", ass_play_res_x=None),
+                             result.write("srt"))
+
+    def test_write_frees_the_library_text(self):
+        lib = subparse.Subparse(LIBRARY)
+        made, freed = tracked_writes(lib)
+        with lib.parse(WRITE_SAMPLE) as result:
+            result.write()
+            result.write("json")
+            for fmt, options in (("microdvd", {}), ("srt", {"ass_font": ""})):
+                with self.assertRaises(ValueError):
+                    result.write(fmt, **options)
+        self.assertEqual(len(made), 2)
+        self.assertEqual(freed, made)
+
+    def test_save(self):
+        # (file name, fmt, format written)
+        cases = [("out.srt", None, "srt"), ("OUT.SRT", None, "srt"), ("out.vtt", None, "vtt"),
+                 ("out.webvtt", None, "vtt"), ("out.ass", None, "ass"), ("out.ssa", None, "ass"),
+                 ("out.lrc", None, "lrc"), ("out.ttml", None, "ttml"), ("out.dfxp", None, "ttml"),
+                 ("out.json", None, "json"), ("out.txt", "srt", "srt"), ("out", "vtt", "vtt"),
+                 ("out.srt", "json", "json")]  # fmt wins over the extension
+        with self.lib.parse(WRITE_SAMPLE) as result:
+            for name, fmt, written in cases:
+                with self.subTest(name=name, fmt=fmt), tempfile.TemporaryDirectory() as folder:
+                    path = os.path.join(folder, name)
+                    self.assertIsNone(result.save(path, fmt))
+                    with open(path, "rb") as f:
+                        self.assertEqual(f.read(), result.write(written).encode("utf-8"))
+                    self.assertEqual(os.listdir(folder), [name])  # no temporary left
+            with tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "out.ass")
+                result.save(path, ass_font="DejaVu Sans", ass_play_res=(640, 480))
+                with open(path, encoding="utf-8") as f:
+                    self.assertEqual(f.read(), result.write("ass", ass_font="DejaVu Sans",
+                                                            ass_play_res=(640, 480)))
+                # A path object, read back through the module's own parse.
+                result.save(pathlib.Path(folder) / "again.srt")
+                with open(os.path.join(folder, "again.srt"), "rb") as f:
+                    self.assertEqual(read_back(self.lib, f.read(), "srt"), ("srt", WRITE_CUES))
+
+    def test_save_replaces_a_file_in_one_step(self):
+        with self.lib.parse(SRT) as result, tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "out.srt")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write("old")
+            os.chmod(path, 0o640)
+            os.symlink("out.srt", os.path.join(folder, "link.srt"))
+            result.save(os.path.join(folder, "link.srt"))
+            self.assertTrue(os.path.islink(os.path.join(folder, "link.srt")))
+            with open(path, encoding="utf-8") as f:
+                self.assertEqual(f.read(), result.write())
+            self.assertEqual(os.stat(path).st_mode & 0o777, 0o640)
+            self.assertEqual(sorted(os.listdir(folder)), ["link.srt", "out.srt"])
+
+            # A failure at the last step keeps the old file and removes the temporary.
+            with open(path, "w", encoding="utf-8") as f:
+                f.write("old")
+            with mock.patch.object(subparse.os, "replace", side_effect=OSError(28, "No space")), \
+                    self.assertRaises(OSError):
+                result.save(path)
+            with open(path, encoding="utf-8") as f:
+                self.assertEqual(f.read(), "old")
+            self.assertEqual(sorted(os.listdir(folder)), ["link.srt", "out.srt"])
+
+    def test_save_failures_leave_no_file(self):
+        # (name, file name in the folder, fmt, error, text in its message)
+        cases = [
+            ("unknown extension", "out.txt", None, ValueError, "'.txt'"),
+            ("extension with no writer", "out.sub", None, ValueError, "no writer for the extension '.sub'"),
+            ("bilibili's extension", "out.xml", None, ValueError, "'.xml'"),
+            ("no extension", "out", None, ValueError, "no extension"),
+            ("format with no writer", "out.srt", "sami", ValueError, "no writer for format 'sami'"),
+            ("refused option", "out.srt", None, ValueError, "ass_font=','"),
+            ("missing folder", os.path.join("missing", "out.srt"), None, FileNotFoundError, ""),
+            ("a folder in the way", "taken.srt", None, IsADirectoryError, ""),
+            ("unwritable folder", "out.srt", None, PermissionError, ""),
+        ]
+        with self.lib.parse(SRT) as result:
+            for name, file_name, fmt, error, text in cases:
+                with self.subTest(name), tempfile.TemporaryDirectory() as folder:
+                    os.mkdir(os.path.join(folder, "taken.srt"))
+                    if name == "unwritable folder":
+                        os.chmod(folder, 0o500)
+                        if os.access(folder, os.W_OK):
+                            os.chmod(folder, 0o700)
+                            self.skipTest("this user writes into read-only folders (root)")
+                    try:
+                        options = {"ass_font": ","} if name == "refused option" else {}
+                        with self.assertRaisesRegex(error, text):
+                            result.save(os.path.join(folder, file_name), fmt, **options)
+                        self.assertEqual(os.listdir(folder), ["taken.srt"])
+                    finally:
+                        os.chmod(folder, 0o700)
+
+    def test_retiming(self):
+        two = SRT  # cues at 1000-2500 and 3000-4000
+        unordered = (b"1\n00:00:03,000 --> 00:00:04,000\nx\n\n2\n00:00:01,000 --> 00:00:02,000\na\n\n"
+                     b"3\n00:00:01,000 --> 00:00:01,500\nb\n")
+        # (name, input, retiming, expected (start, end, first line) of each cue)
+        cases = [
+            ("shift later", two, lambda r: r.shift(2000), [(3000, 4500), (5000, 6000)]),
+            ("shift earlier, below 0", two, lambda r: r.shift(-1500), [(-500, 1000), (1500, 2500)]),
+            ("a float rounds", two, lambda r: r.shift(-0.6), [(999, 2499), (2999, 3999)]),
+            ("saturates", two, lambda r: r.shift(2**40), [(INT32_MAX, INT32_MAX)] * 2),
+            ("past 64 bits", two, lambda r: r.shift(-10**30), [(INT32_MIN, INT32_MIN)] * 2),
+            ("25 to 23.976 lengthens", two, lambda r: r.scale(25, 23.976),
+             [(1043, 2607), (3128, 4171)]),
+            ("23.976 to 25 shortens", two, lambda r: r.scale(23.976, 25), [(959, 2398), (2877, 3836)]),
+            ("chained", two, lambda r: r.shift(2000).scale(2, 1).shift(-6000),
+             [(0, 3000), (4000, 6000)]),
+            ("sort keeps cues that start together in order", unordered, lambda r: r.sort(),
+             [(1000, 2000, "a"), (1000, 1500, "b"), (3000, 4000, "x")]),
+            ("sort after a shift", unordered, lambda r: r.sort().shift(-1000).sort(),
+             [(0, 1000, "a"), (0, 500, "b"), (2000, 3000, "x")]),
+        ]
+        for name, data, retime, want in cases:
+            with self.subTest(name), self.lib.parse(data) as result:
+                self.assertIs(retime(result), result)
+                got = [(c.start_ms, c.end_ms, c.lines[0])[:len(w)] for c, w in zip(result, want)]
+                self.assertEqual(got, want)
+                self.assertEqual(len(result), len(want))
+
+    def test_retiming_renews_what_was_read(self):
+        with self.lib.parse(SRT) as result:
+            before = result.to_dict()
+            self.assertEqual(result.json, result.json)
+            text = result.shift(2000).write()
+            self.assertIn("00:00:03,000 --> 00:00:04,500", text)
+            self.assertEqual([(c["start"], c["end"]) for c in result.to_dict()["cues"]],
+                             [(3000, 4500), (5000, 6000)])
+            self.assertEqual(json.loads(result.write("json")), result.to_dict())
+            self.assertNotEqual(result.to_dict(), before)
+            # Times below 0 are written as 0.
+            self.assertTrue(result.shift(-3500).write().startswith(
+                "1\n00:00:00,000 --> 00:00:01,000\nfirst line\nsecond line\n\n"))
+
+    def test_write_and_retime_errors(self):
+        # (name, call, error, text in its message)
+        cases = [
+            ("unknown format", lambda r: r.write("mkv"), ValueError, "unknown format 'mkv'"),
+            ("format with no writer", lambda r: r.write("microdvd"), ValueError,
+             "no writer for format 'microdvd'"),
+            ("auto", lambda r: r.write("auto"), ValueError, "no writer"),
+            ("identifier with no writer", lambda r: r.write(99), ValueError, "no writer"),
+            ("identifier past 32 bits", lambda r: r.write(2**32), ValueError, "32 bits"),
+            ("format of a wrong type", lambda r: r.write(1.0), TypeError, "fmt"),
+            ("NUL in a format", lambda r: r.write("srt\0"), ValueError, "unknown format"),
+            ("line break in the header", lambda r: r.write("vtt", vtt_header="a\nb"), ValueError,
+             r"vtt_header='a\\nb'"),
+            ("resolution 0", lambda r: r.write("ass", ass_play_res=(0, 1080)), ValueError,
+             "ass_play_res_x=0"),
+            # ctypes would cut it to 1920 without a word.
+            ("resolution past 32 bits", lambda r: r.write("ass", ass_play_res_x=2**32 + 1920),
+             ValueError, "out of range"),
+            ("comma in the font", lambda r: r.write("ass", ass_font="A,B"), ValueError, "ass_font"),
+            ("font size 0", lambda r: r.write("ass", ass_font_size=0), ValueError, "ass_font_size"),
+            ("font size too large", lambda r: r.write("ass", ass_font_size=10001), ValueError,
+             "ass_font_size"),
+            ("quote in the language", lambda r: r.write("ttml", ttml_lang='a"b'), ValueError,
+             "ttml_lang"),
+            ("options checked whatever the format", lambda r: r.write("srt", ass_font="A,B"),
+             ValueError, "ass_font"),
+            ("NUL in a text option", lambda r: r.write("vtt", vtt_header="a\0b"), ValueError, "NUL"),
+            ("resolution not a pair", lambda r: r.write("ass", ass_play_res=(1,)), TypeError, "pair"),
+            ("both resolutions", lambda r: r.write("ass", ass_play_res=(1, 1), ass_play_res_x=1),
+             TypeError, "not both"),
+            ("unknown option", lambda r: r.write("srt", colour="red"), TypeError, "colour"),
+            ("font not a str", lambda r: r.write("ass", ass_font=5), TypeError, "ass_font"),
+            ("resolution not an integer", lambda r: r.write("ass", ass_play_res_x=1.5), TypeError,
+             "ass_play_res_x"),
+            ("resolution a bool", lambda r: r.write("ass", ass_play_res_x=True), TypeError, "bool"),
+            ("font size a str", lambda r: r.write("ass", ass_font_size="54"), TypeError,
+             "ass_font_size"),
+            ("rate 0", lambda r: r.scale(0, 25), ValueError, "frame rates"),
+            ("rate NaN", lambda r: r.scale(float("nan"), 25), ValueError, "frame rates"),
+            ("rate a str", lambda r: r.scale("25", 24), TypeError, "from_fps"),
+            ("shift a str", lambda r: r.shift("1"), TypeError, "ms"),
+            ("shift NaN", lambda r: r.shift(float("nan")), ValueError, "nan"),
+            ("shift a bool", lambda r: r.shift(True), TypeError, "ms"),
+        ]
+        with self.lib.parse(SRT) as result:
+            for name, call, error, text in cases:
+                with self.subTest(name), self.assertRaisesRegex(error, text):
+                    call(result)
+            self.assertEqual(cues_of(result), SRT_CUES)  # nothing refused changed a time
+
+    def test_out_of_memory_while_writing_or_retiming(self):
+        lib = subparse.Subparse(LIBRARY)
+        with lib.parse(SRT) as result:
+            for function in ("sub_doc_write", "sub_doc_shift", "sub_doc_scale", "sub_doc_sort"):
+                real = getattr(lib._lib, function)
+                setattr(lib._lib, function, lambda *args: subparse.SUB_ERR_NOMEM)
+                try:
+                    with self.subTest(function), self.assertRaisesRegex(MemoryError, "out of memory"):
+                        {"sub_doc_write": lambda: result.write("srt"),
+                         "sub_doc_shift": lambda: result.shift(1),
+                         "sub_doc_scale": lambda: result.scale(25, 24),
+                         "sub_doc_sort": result.sort}[function]()
+                finally:
+                    setattr(lib._lib, function, real)
+            self.assertEqual(cues_of(result), SRT_CUES)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,328 @@
+// The ASS writer: the script it writes for documents read from other
+// formats, that the ASS reader gives the same cues back, and running out of
+// memory while writing.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+struct DocFree {
+  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
+};
+using DocPtr = std::unique_ptr<SubDoc, DocFree>;
+
+// The document of `input` read as `format`, shifted by `shift` ms. TTML is
+// read the classic way, which keeps line breaks written as references.
+DocPtr read_doc(const char *format, const std::string &input, int64_t shift = 0) {
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  options.format = sub_format_id(format);
+  if (options.format == SUB_FMT_TTML) options.reading = SUB_READING_CLASSIC;
+  SubDoc *doc = nullptr;
+  EXPECT_EQ(sub_doc_parse(input.data(), input.size(), &options, &doc), SUB_OK) << input;
+  if (doc && shift) {
+    EXPECT_EQ(sub_doc_shift(doc, shift), SUB_OK);
+  }
+  return DocPtr(doc);
+}
+
+// The written text, or "<rc N>" when writing failed.
+std::string write_ass(SubDoc *doc, const SubWriteOptions *options = nullptr) {
+  char *out = nullptr;
+  size_t len = 0;
+  const int32_t rc = sub_doc_write(doc, SUB_FMT_ASS, options, &out, &len);
+  if (rc != SUB_OK) return "<rc " + std::to_string(rc) + ">";
+  std::string text(out, len);
+  sub_text_free(out);
+  return text;
+}
+
+std::string ass_head(const std::string &play_res_x, const std::string &play_res_y,
+                     const std::string &font, const std::string &size) {
+  return "[Script Info]\n"
+         "ScriptType: v4.00+\n"
+         "PlayResX: " +
+         play_res_x + "\nPlayResY: " + play_res_y +
+         "\n"
+         "WrapStyle: 0\n"
+         "ScaledBorderAndShadow: yes\n"
+         "\n"
+         "[V4+ Styles]\n"
+         "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
+         "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, "
+         "BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\n"
+         "Style: Default," +
+         font + "," + size +
+         ",&H00FFFFFF,&H000000FF,&H00000000,&H80000000,0,0,0,0,100,100,0,0,1,2,1,2,20,20,20,1\n"
+         "\n"
+         "[Events]\n"
+         "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+}
+
+const std::string kHead = ass_head("1920", "1080", "Arial", "54");
+
+std::string srt_cue(const char *times, const char *text) {
+  return std::string("1\n") + times + "\n" + text + "\n\n";
+}
+
+struct AssCase {
+  const char *name;
+  const char *format;  // of the input
+  std::string input;
+  int64_t shift;       // applied before writing
+  std::string events;  // what follows the header
+};
+
+const std::vector<AssCase> &ass_cases() {
+  static const std::vector<AssCase> cases = {
+      {"several cues and lines", "srt",
+       srt_cue("00:00:01,000 --> 00:00:02,500", "first\nsecond") +
+           srt_cue("00:00:03,000 --> 00:00:04,000", "third"),
+       0,
+       "Dialogue: 0,0:00:01.00,0:00:02.50,Default,,0,0,0,,first\\Nsecond\n"
+       "Dialogue: 0,0:00:03.00,0:00:04.00,Default,,0,0,0,,third\n"},
+      {"lines trimmed, blank ones left out", "vtt",
+       "WEBVTT\n\n00:01.000 --> 00:02.000\n a \n \n\tb\t\n", 0,
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,a\\Nb\n"},
+      {"breaks inside a line", "ttml",
+       "<tt xmlns=\"http://www.w3.org/ns/ttml\"><body><div><p begin=\"1s\" end=\"2s\">"
+       "a&#10;&#10;b&#13;&#10;c&#13;d</p></div></body></tt>",
+       0, "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,a\\Nb\\Nc\\Nd\n"},
+      {"line separator breaks", "vtt", "WEBVTT\n\n00:01.000 --> 00:02.000\na\xE2\x80\xA8 b\n", 0,
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,a\\Nb\n"},
+      // The LRC reader gives an end marker as a cue with one empty line.
+      {"cues without text left out", "lrc", "[00:01.00]a\n[00:02.00]\n[00:03.00]b\n", 0,
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,a\n"
+       "Dialogue: 0,0:00:03.00,0:00:06.00,Default,,0,0,0,,b\n"},
+      {"blank cue left out", "vtt",
+       "WEBVTT\n\n00:01.000 --> 00:02.000\n \n\n00:03.000 --> 00:04.000\n\n00:05.000 --> "
+       "00:06.000\nc\n",
+       0, "Dialogue: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,c\n"},
+      {"override blocks kept, other braces escaped", "srt",
+       srt_cue("00:00:01,000 --> 00:00:02,000", "{\\an8}top {b} x}y{ {\\i1}z{\\i0} {}"), 0,
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\an8}top \\{b\\} x\\}y\\{ "
+       "{\\i1}z{\\i0} \\{\\}\n"},
+      {"an override block ends at its line", "srt",
+       srt_cue("00:00:01,000 --> 00:00:02,000", "{\\b1 open\nclose}"), 0,
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,\\{\\b1 open\\Nclose\\}\n"},
+      {"block after a lone brace", "srt",
+       srt_cue("00:00:01,000 --> 00:00:02,000", "} {\\b1}x{\\b0} {\\c"), 0,
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,\\} {\\b1}x{\\b0} \\{\\c\n"},
+      {"commas in text", "srt", srt_cue("00:00:01,000 --> 00:00:02,000", "a, b,,c,"), 0,
+       "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,a, b,,c,\n"},
+      {"zero-length and reversed cues last 10 ms", "srt",
+       srt_cue("00:00:01,000 --> 00:00:01,000", "zero") +
+           srt_cue("00:00:05,000 --> 00:00:04,000", "reversed") +
+           srt_cue("00:00:07,001 --> 00:00:07,009", "same centisecond") +
+           srt_cue("00:00:08,001 --> 00:00:08,010", "next centisecond"),
+       0,
+       "Dialogue: 0,0:00:01.00,0:00:01.01,Default,,0,0,0,,zero\n"
+       "Dialogue: 0,0:00:05.00,0:00:05.01,Default,,0,0,0,,reversed\n"
+       "Dialogue: 0,0:00:07.00,0:00:07.01,Default,,0,0,0,,same centisecond\n"
+       "Dialogue: 0,0:00:08.00,0:00:08.01,Default,,0,0,0,,next centisecond\n"},
+      {"times floored to centiseconds", "srt",
+       srt_cue("00:00:01,239 --> 00:00:02,999", "x") +
+           srt_cue("00:59:59,995 --> 01:00:00,009", "y"),
+       0,
+       "Dialogue: 0,0:00:01.23,0:00:02.99,Default,,0,0,0,,x\n"
+       "Dialogue: 0,0:59:59.99,1:00:00.00,Default,,0,0,0,,y\n"},
+      {"negative times written as 0", "srt",
+       srt_cue("00:00:01,000 --> 00:00:03,000", "starts before 0") +
+           srt_cue("00:00:01,000 --> 00:00:01,500", "wholly before 0"),
+       -2000,
+       "Dialogue: 0,0:00:00.00,0:00:01.00,Default,,0,0,0,,starts before 0\n"
+       "Dialogue: 0,0:00:00.00,0:00:00.01,Default,,0,0,0,,wholly before 0\n"},
+      {"hours of three digits", "srt", srt_cue("100:00:00,000 --> 123:45:06,789", "x"), 0,
+       "Dialogue: 0,100:00:00.00,123:45:06.78,Default,,0,0,0,,x\n"},
+      // INT32_MAX ms floors to 596:31:23.64; an end 10 ms later would not
+      // be a time any more, so the start moves back.
+      {"end of the time range", "srt", srt_cue("00:00:01,000 --> 00:00:02,000", "x"), INT32_MAX,
+       "Dialogue: 0,596:31:23.63,596:31:23.64,Default,,0,0,0,,x\n"},
+  };
+  return cases;
+}
+
+TEST(AssWriter, WritesTheScript) {
+  for (const AssCase &row : ass_cases()) {
+    SCOPED_TRACE(row.name);
+    DocPtr doc = read_doc(row.format, row.input, row.shift);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(write_ass(doc.get()), kHead + row.events);
+  }
+}
+
+TEST(AssWriter, EmptyDocumentIsTheHeader) {
+  DocPtr doc = read_doc("lrc", "[00:01.00]\n");
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(write_ass(doc.get()), kHead);
+}
+
+TEST(AssWriter, Options) {
+  struct Row {
+    int32_t play_res_x;
+    int32_t play_res_y;
+    const char *font;
+    double size;
+    std::string head;
+  };
+  const Row rows[] = {
+      {640, 360, "DejaVu Sans", 20.5, ass_head("640", "360", "DejaVu Sans", "20.5")},
+      {1, 16384, "X", 10000, ass_head("1", "16384", "X", "10000")},
+      {1920, 1080, "Arial", 0.001, ass_head("1920", "1080", "Arial", "0.001")},
+      // The shortest decimal that reads back as the double, never an exponent.
+      {1920, 1080, "Arial", 1e-7, ass_head("1920", "1080", "Arial", "0.0000001")},
+      {1920, 1080, "Arial", 0.1 + 0.2, ass_head("1920", "1080", "Arial", "0.30000000000000004")},
+  };
+  DocPtr doc = read_doc("srt", srt_cue("00:00:01,000 --> 00:00:02,000", "x"));
+  ASSERT_NE(doc, nullptr);
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.font + std::string(" ") + std::to_string(row.size));
+    SubWriteOptions options;
+    sub_write_options_init(&options);
+    options.ass_play_res_x = row.play_res_x;
+    options.ass_play_res_y = row.play_res_y;
+    options.ass_font = row.font;
+    options.ass_font_size = row.size;
+    EXPECT_EQ(write_ass(doc.get(), &options),
+              row.head + "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,x\n");
+  }
+}
+
+// A backslash before N, n or h has no escape in ASS: it is written as it
+// is and reads back as a break (here) or a hard space (for renderers).
+TEST(AssWriter, BackslashSequencesWrittenAsTheyAre) {
+  DocPtr doc = read_doc("srt", srt_cue("00:00:01,000 --> 00:00:02,000", "C:\\new \\h x\\"));
+  ASSERT_NE(doc, nullptr);
+  const std::string text = write_ass(doc.get());
+  EXPECT_EQ(text, kHead + "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,C:\\new \\h x\\\n");
+  DocPtr back = read_doc("ass", text);
+  ASSERT_NE(back, nullptr);
+  ASSERT_EQ(sub_doc_cue_count(back.get()), 1);
+  ASSERT_EQ(sub_doc_cue_line_count(back.get(), 0), 2);
+  EXPECT_STREQ(sub_doc_cue_line(back.get(), 0, 0), "C:");
+  EXPECT_STREQ(sub_doc_cue_line(back.get(), 0, 1), "ew \\h x\\");
+}
+
+// What the ASS reader should give back for a written document: each cue
+// with text, its times floored (an end not after the start made 10 ms
+// later), its trimmed non-empty display lines with their braces escaped.
+std::string ass_escaped(std::string_view line) {
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const size_t close = line.find('}', i);
+    if (line.substr(i, 2) == "{\\" && close != std::string_view::npos) {
+      out.append(line.substr(i, close + 1 - i));
+      i = close;
+      continue;
+    }
+    if (line[i] == '{' || line[i] == '}') out += '\\';
+    out += line[i];
+  }
+  return out;
+}
+
+std::vector<subtest::CueView> ass_expected_cues(const SubDoc *doc) {
+  std::vector<subtest::CueView> cues;
+  for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
+    subtest::CueView cue{0, 0, {}};
+    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
+      std::string line = sub_doc_cue_line(doc, i, l);
+      for (const char *brk : {"\r\n", "\r", "\xE2\x80\xA8"})
+        for (size_t at; (at = line.find(brk)) != std::string::npos;)
+          line.replace(at, std::strlen(brk), "\n");
+      for (size_t from = 0; from <= line.size();) {
+        const size_t lf = std::min(line.find('\n', from), line.size());
+        const std::string_view piece = sub_sv_trim(std::string_view(line).substr(from, lf - from));
+        if (!piece.empty()) cue.lines.push_back(ass_escaped(piece));
+        from = lf + 1;
+      }
+    }
+    if (cue.lines.empty()) continue;
+    const auto floor_cs = [](int32_t t) { return t < 0 ? 0 : t / 10 * 10; };
+    cue.start = floor_cs(sub_doc_cue_start_ms(doc, i));
+    cue.end = floor_cs(sub_doc_cue_end_ms(doc, i));
+    if (cue.end <= cue.start) {
+      if (cue.start > INT32_MAX - 10) cue.start -= 10;
+      cue.end = cue.start + 10;
+    }
+    cues.push_back(cue);
+  }
+  return cues;
+}
+
+std::vector<subtest::CueView> cues_of(const SubDoc *doc) {
+  std::vector<subtest::CueView> cues;
+  for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
+    subtest::CueView cue{sub_doc_cue_start_ms(doc, i), sub_doc_cue_end_ms(doc, i), {}};
+    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l)
+      cue.lines.emplace_back(sub_doc_cue_line(doc, i, l));
+    cues.push_back(cue);
+  }
+  return cues;
+}
+
+TEST(AssWriter, ReadsBackAsTheSameCues) {
+  for (const AssCase &row : ass_cases()) {
+    SCOPED_TRACE(row.name);
+    DocPtr doc = read_doc(row.format, row.input, row.shift);
+    ASSERT_NE(doc, nullptr);
+    const std::string text = write_ass(doc.get());
+    const std::vector<subtest::CueView> want = ass_expected_cues(doc.get());
+    SubDoc *back = nullptr;
+    const int32_t rc = sub_doc_parse(text.data(), text.size(), nullptr, &back);
+    DocPtr owner(back);
+    if (want.empty()) {
+      EXPECT_EQ(rc, SUB_ERR_NOCUES);
+      continue;
+    }
+    ASSERT_EQ(rc, SUB_OK) << text;
+    EXPECT_EQ(sub_doc_format(back), SUB_FMT_ASS);
+    EXPECT_EQ(subtest::show(cues_of(back)), subtest::show(want));
+  }
+}
+
+// Braces are escaped in one pass, however many "{\" wait for a "}".
+TEST(AssWriter, LongLinesStayLinear) {
+  std::string line;
+  for (int i = 0; i < 300000; ++i) line += "{\\";
+  DocPtr doc = read_doc("vtt", "WEBVTT\n\n00:01.000 --> 00:02.000\n" + line + "x\n");
+  ASSERT_NE(doc, nullptr);
+  std::string text;
+  EXPECT_LT(subtest::seconds_to_run([&] { text = write_ass(doc.get()); }), 2.0);
+  std::string want = kHead + "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,";
+  for (int i = 0; i < 300000; ++i) want += "\\{\\";
+  EXPECT_TRUE(text == want + "x\n") << text.size() << " bytes";
+}
+
+// Every allocation of a write failing in turn: SUB_ERR_NOMEM, no text, no
+// block left behind. 300 cues make the text grow several times.
+TEST(AssWriter, AllocationFailures) {
+  std::string input;
+  for (int i = 0; i < 300; ++i)
+    input += srt_cue("00:00:01,000 --> 00:00:02,000", "a {b} {\\i1}c, d\ne");
+  DocPtr doc = read_doc("srt", input);
+  ASSERT_NE(doc, nullptr);
+  const std::string want = write_ass(doc.get());
+  int32_t rc = SUB_OK;
+  bool got_text = false;
+  size_t len = 0;
+  const uint64_t total = subtest::for_each_allocation_failure(
+      [&] {
+        char *out = reinterpret_cast<char *>(1);
+        rc = sub_doc_write(doc.get(), SUB_FMT_ASS, nullptr, &out, &len);
+        got_text = out != nullptr;
+        sub_text_free(out);
+      },
+      [&](uint64_t n) {
+        EXPECT_EQ(rc, SUB_ERR_NOMEM) << "allocation " << n;
+        EXPECT_FALSE(got_text) << "allocation " << n;
+        EXPECT_EQ(len, 0u) << "allocation " << n;
+      });
+  EXPECT_GT(total, 3u);
+  EXPECT_EQ(write_ass(doc.get()), want);
+}
+
+}  // namespace

@@ -1,0 +1,291 @@
+// The LRC writer: the lyrics it writes for documents read from other
+// formats, that the LRC reader gives the same lyrics back, and running out
+// of memory while writing.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+struct DocFree {
+  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
+};
+using DocPtr = std::unique_ptr<SubDoc, DocFree>;
+
+// The document of `input` read as `format`, shifted by `shift` ms.
+DocPtr read_doc(const char *format, const std::string &input, int64_t shift = 0) {
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  options.format = sub_format_id(format);
+  SubDoc *doc = nullptr;
+  EXPECT_EQ(sub_doc_parse(input.data(), input.size(), &options, &doc), SUB_OK) << input;
+  if (doc && shift) {
+    EXPECT_EQ(sub_doc_shift(doc, shift), SUB_OK);
+  }
+  return DocPtr(doc);
+}
+
+// The written text, or "<rc N>" when writing failed.
+std::string write_lrc(SubDoc *doc) {
+  char *out = nullptr;
+  size_t len = 0;
+  const int32_t rc = sub_doc_write(doc, SUB_FMT_LRC, nullptr, &out, &len);
+  if (rc != SUB_OK) return "<rc " + std::to_string(rc) + ">";
+  std::string text(out, len);
+  sub_text_free(out);
+  return text;
+}
+
+std::string srt_cue(const char *times, const char *text) {
+  return std::string("1\n") + times + "\n" + text + "\n\n";
+}
+
+struct LrcCase {
+  const char *name;
+  const char *format;  // of the input
+  std::string input;
+  int64_t shift;  // applied before writing
+  std::string want;
+};
+
+const std::vector<LrcCase> &lrc_cases() {
+  static const std::vector<LrcCase> cases = {
+      {"lines joined", "srt", srt_cue("00:00:01,000 --> 00:00:02,500", " first \n second\t"), 0,
+       "[00:01.00]first / second\n[00:02.50]\n"},
+      {"breaks inside a line", "vtt",
+       "WEBVTT\n\n00:01.000 --> 00:02.000\na\xE2\x80\xA8 b\rc\n\t\nd\n", 0,
+       "[00:01.00]a / b / c / d\n[00:02.00]\n"},
+      {"unsorted input", "srt",
+       srt_cue("00:00:05,000 --> 00:00:06,000", "third") +
+           srt_cue("00:00:01,000 --> 00:00:02,000", "first") +
+           srt_cue("00:00:03,000 --> 00:00:04,000", "second"),
+       0,
+       "[00:01.00]first\n[00:02.00]\n[00:03.00]second\n[00:04.00]\n[00:05.00]third\n"
+       "[00:06.00]\n"},
+      // Equal starts keep the document's order; starts within one
+      // centisecond are one entry, ordered by their exact start.
+      {"same start merged", "srt",
+       srt_cue("00:00:01,005 --> 00:00:02,000", "b") +
+           srt_cue("00:00:01,000 --> 00:00:04,000", "a") +
+           srt_cue("00:00:01,005 --> 00:00:03,000", "c") +
+           srt_cue("00:00:05,000 --> 00:00:06,000", "d"),
+       0, "[00:01.00]a / b / c\n[00:04.00]\n[00:05.00]d\n[00:06.00]\n"},
+      {"cues without text do not part an entry", "vtt",
+       "WEBVTT\n\n00:01.000 --> 00:02.000\na\n\n00:01.000 --> 00:09.000\n\n"
+       "00:01.000 --> 00:02.000\nb\n",
+       0, "[00:01.00]a / b\n[00:02.00]\n"},
+      {"ends marked only in gaps", "srt",
+       srt_cue("00:00:01,000 --> 00:00:03,000", "touches the next") +
+           srt_cue("00:00:03,000 --> 00:00:09,000", "overlaps the next") +
+           srt_cue("00:00:05,000 --> 00:00:06,000", "gap after") +
+           srt_cue("00:00:07,000 --> 00:00:07,000", "zero length") +
+           srt_cue("00:00:08,000 --> 00:00:07,500", "reversed") +
+           srt_cue("00:00:10,000 --> 00:00:10,009", "same centisecond"),
+       0,
+       "[00:01.00]touches the next\n"
+       "[00:03.00]overlaps the next\n"
+       "[00:05.00]gap after\n[00:06.00]\n"
+       "[00:07.00]zero length\n"
+       "[00:08.00]reversed\n"
+       "[00:10.00]same centisecond\n"},
+      {"text starting with a bracket", "srt",
+       srt_cue("00:00:01,000 --> 00:00:02,000", "[music] la") +
+           srt_cue("00:00:01,000 --> 00:00:02,000", "[x]") +
+           srt_cue("00:00:03,000 --> 00:00:04,000", "]x"),
+       0, "[00:01.00] [music] la / [x]\n[00:02.00]\n[00:03.00]]x\n[00:04.00]\n"},
+      // The LRC reader gives its end markers back as cues with an empty line.
+      {"empty cues left out", "lrc", "[00:01.00]a\n[00:02.00]\n[00:03.00]b\n", 0,
+       "[00:01.00]a\n[00:02.00]\n[00:03.00]b\n[00:06.00]\n"},
+      {"times floored to centiseconds", "srt",
+       srt_cue("00:00:01,239 --> 00:00:02,019", "x") +
+           srt_cue("00:00:03,001 --> 00:00:03,019", "y"),
+       0, "[00:01.23]x\n[00:02.01]\n[00:03.00]y\n[00:03.01]\n"},
+      {"negative times written as 0", "srt",
+       srt_cue("00:00:01,000 --> 00:00:01,400", "wholly before 0") +
+           srt_cue("00:00:01,000 --> 00:00:02,000", "starts before 0"),
+       -1500, "[00:00.00]wholly before 0 / starts before 0\n[00:00.50]\n"},
+      {"minutes beyond 99", "srt",
+       srt_cue("01:40:00,000 --> 01:40:01,000", "x") +
+           srt_cue("596:31:23,000 --> 596:31:23,647", "y"),
+       0, "[100:00.00]x\n[100:01.00]\n[35791:23.00]y\n[35791:23.64]\n"},
+      {"end of the time range", "srt", srt_cue("00:00:01,000 --> 00:00:02,000", "x"), INT32_MAX,
+       "[35791:23.64]x\n"},
+      {"danmaku keep time and text", "bilibili",
+       "<?xml version=\"1.0\"?><i><d p=\"1.5,1,25,16777215,0,0,0,0\">hi</d>"
+       "<d p=\"0.25,5,25,255,0,0,0,0\">top</d></i>",
+       0, "[00:00.25]top\n[00:01.50]hi\n[00:04.50]\n"},
+  };
+  return cases;
+}
+
+TEST(LrcWriter, WritesTheLyrics) {
+  for (const LrcCase &row : lrc_cases()) {
+    SCOPED_TRACE(row.name);
+    DocPtr doc = read_doc(row.format, row.input, row.shift);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(write_lrc(doc.get()), row.want);
+  }
+}
+
+TEST(LrcWriter, DocumentKeepsItsOrder) {
+  DocPtr doc = read_doc("srt", srt_cue("00:00:02,000 --> 00:00:03,000", "b") +
+                                   srt_cue("00:00:01,000 --> 00:00:02,000", "a"));
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(write_lrc(doc.get()), "[00:01.00]a\n[00:02.00]b\n[00:03.00]\n");
+  EXPECT_EQ(sub_doc_cue_start_ms(doc.get(), 0), 2000);
+  EXPECT_STREQ(sub_doc_cue_line(doc.get(), 0, 0), "b");
+}
+
+TEST(LrcWriter, EmptyDocumentWritesNothing) {
+  DocPtr doc = read_doc("lrc", "[00:01.00]\n[00:02.00] \n");
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(sub_doc_cue_count(doc.get()), 2);
+  EXPECT_EQ(write_lrc(doc.get()), "");
+}
+
+// One written entry: a start, its text, and where the reader should end it.
+struct LrcEntry {
+  int32_t start;
+  std::string text;
+  int32_t end;
+};
+
+// What the LRC reader should give back for a written document, built from
+// the cues: stable order by start, starts within one centisecond joined,
+// each lasting to its own end when that comes before the next entry.
+std::vector<LrcEntry> lrc_expected(const SubDoc *doc) {
+  struct Cue {
+    int32_t start;
+    int32_t end;
+    std::string text;
+  };
+  std::vector<Cue> cues;
+  for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
+    std::string text;
+    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
+      std::string line = sub_doc_cue_line(doc, i, l);
+      for (const char *brk : {"\r\n", "\r", "\xE2\x80\xA8"})
+        for (size_t at; (at = line.find(brk)) != std::string::npos;)
+          line.replace(at, std::strlen(brk), "\n");
+      for (size_t from = 0; from <= line.size();) {
+        const size_t lf = std::min(line.find('\n', from), line.size());
+        const std::string_view piece = sub_sv_trim(std::string_view(line).substr(from, lf - from));
+        if (!piece.empty()) text += (text.empty() ? "" : " / ") + std::string(piece);
+        from = lf + 1;
+      }
+    }
+    if (!text.empty())
+      cues.push_back({sub_doc_cue_start_ms(doc, i), sub_doc_cue_end_ms(doc, i), text});
+  }
+  std::stable_sort(cues.begin(), cues.end(),
+                   [](const Cue &a, const Cue &b) { return a.start < b.start; });
+  const auto floor_cs = [](int32_t t) { return t < 0 ? 0 : t / 10 * 10; };
+  std::vector<LrcEntry> entries;
+  std::vector<int32_t> ends;
+  for (const Cue &cue : cues) {
+    if (!entries.empty() && entries.back().start == floor_cs(cue.start)) {
+      entries.back().text += " / " + cue.text;
+      ends.back() = std::max(ends.back(), floor_cs(cue.end));
+      continue;
+    }
+    entries.push_back({floor_cs(cue.start), cue.text, 0});
+    ends.push_back(floor_cs(cue.end));
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    // The reader ends an entry at the next one, the last 3 s after its start.
+    const int32_t next =
+        i + 1 < entries.size() ? entries[i + 1].start : sub_add_sat(entries[i].start, 3000);
+    entries[i].end = ends[i] > entries[i].start ? std::min(ends[i], next) : next;
+  }
+  return entries;
+}
+
+// The reader computes (seconds + minutes × 60) × 1000 in binary floating
+// point and truncates, so a written time may read back 1 ms early
+// ([00:02.01] reads as 2009).
+bool lrc_time_matches(int32_t got, int32_t want) { return got == want || got == want - 1; }
+
+TEST(LrcWriter, ReadsBackAsTheSameLyrics) {
+  for (const LrcCase &row : lrc_cases()) {
+    SCOPED_TRACE(row.name);
+    DocPtr doc = read_doc(row.format, row.input, row.shift);
+    ASSERT_NE(doc, nullptr);
+    const std::string text = write_lrc(doc.get());
+    const std::vector<LrcEntry> want = lrc_expected(doc.get());
+    DocPtr back = read_doc("lrc", text);
+    ASSERT_NE(back, nullptr);
+    std::vector<LrcEntry> got;
+    for (int32_t i = 0; i < sub_doc_cue_count(back.get()); ++i) {
+      ASSERT_EQ(sub_doc_cue_line_count(back.get(), i), 1);
+      const std::string line = sub_doc_cue_line(back.get(), i, 0);
+      if (line.empty()) continue;  // an end marker
+      got.push_back({sub_doc_cue_start_ms(back.get(), i), line, sub_doc_cue_end_ms(back.get(), i)});
+    }
+    ASSERT_EQ(got.size(), want.size()) << text;
+    for (size_t i = 0; i < got.size(); ++i) {
+      SCOPED_TRACE(want[i].text);
+      EXPECT_EQ(got[i].text, want[i].text);
+      EXPECT_PRED2(lrc_time_matches, got[i].start, want[i].start);
+      EXPECT_PRED2(lrc_time_matches, got[i].end, want[i].end);
+    }
+  }
+}
+
+// 200,000 cues in reverse order with runs of equal starts: the sort must
+// not be quadratic and must keep each run's order.
+TEST(LrcWriter, SortIsStableAndFast) {
+  std::string input;
+  const int n = 200000;
+  for (int i = 0; i < n; ++i) {
+    const int start = (n - 1 - i) / 4;
+    const int end = start + 1;
+    char cue[96];
+    std::snprintf(cue, sizeof cue, "1\n%02d:%02d:%02d,000 --> %02d:%02d:%02d,000\n%d\n\n",
+                  start / 3600, start / 60 % 60, start % 60, end / 3600, end / 60 % 60, end % 60,
+                  i % 4);
+    input += cue;
+  }
+  DocPtr doc = read_doc("srt", input);
+  ASSERT_NE(doc, nullptr);
+  std::string text;
+  const double seconds = subtest::seconds_to_run([&] { text = write_lrc(doc.get()); });
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_EQ(text.substr(0, 36), "[00:00.00]0 / 1 / 2 / 3\n[00:01.00]0 ");
+}
+
+// Every allocation of a write failing in turn: SUB_ERR_NOMEM, no text, no
+// block left behind.
+TEST(LrcWriter, AllocationFailures) {
+  std::string input;
+  for (int i = 0; i < 300; ++i) {
+    const int second = 300 - i;
+    char times[64];
+    std::snprintf(times, sizeof times, "00:%02d:%02d,000 --> 00:%02d:%02d,500", second / 60,
+                  second % 60, second / 60, second % 60);
+    input += srt_cue(times, "a line\nand another");
+  }
+  DocPtr doc = read_doc("srt", input);
+  ASSERT_NE(doc, nullptr);
+  const std::string want = write_lrc(doc.get());
+  int32_t rc = SUB_OK;
+  bool got_text = false;
+  size_t len = 0;
+  const uint64_t total = subtest::for_each_allocation_failure(
+      [&] {
+        char *out = reinterpret_cast<char *>(1);
+        rc = sub_doc_write(doc.get(), SUB_FMT_LRC, nullptr, &out, &len);
+        got_text = out != nullptr;
+        sub_text_free(out);
+      },
+      [&](uint64_t n) {
+        EXPECT_EQ(rc, SUB_ERR_NOMEM) << "allocation " << n;
+        EXPECT_FALSE(got_text) << "allocation " << n;
+        EXPECT_EQ(len, 0u) << "allocation " << n;
+      });
+  EXPECT_GT(total, 3u);
+  EXPECT_EQ(write_lrc(doc.get()), want);
+}
+
+}  // namespace

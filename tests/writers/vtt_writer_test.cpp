@@ -1,0 +1,414 @@
+// The WebVTT writer: what it writes for each edge of a cue's text, timing,
+// identifier and settings; that the standard reading gives the same cues
+// back; memory running out; linear time on lines full of markup characters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct DocFree {
+  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
+};
+using DocPtr = std::unique_ptr<SubDoc, DocFree>;
+
+// Parses `text` with the format detected and the bytes taken as UTF-8 as they
+// are (ill-formed sequences pass through to the lines).
+DocPtr parse_input(const std::string &text) {
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  options.encoding = "utf-8";
+  SubDoc *doc = nullptr;
+  sub_doc_parse(text.data(), text.size(), &options, &doc);
+  return DocPtr(doc);
+}
+
+// The written text, or "<rc N>" when writing failed.
+std::string write_vtt(SubDoc *doc, const char *header = nullptr) {
+  SubWriteOptions options;
+  sub_write_options_init(&options);
+  if (header) options.vtt_header = header;
+  char *out = nullptr;
+  size_t len = 0;
+  const int32_t rc = sub_doc_write(doc, SUB_FMT_VTT, &options, &out, &len);
+  if (rc != SUB_OK) return "<rc " + std::to_string(rc) + ">";
+  std::string text(out, len);
+  sub_text_free(out);
+  return text;
+}
+
+// A YouTube timed-text file of one cue from 1 s to 2 s: its text (with
+// references decoded) may hold any byte but NUL, line breaks included.
+std::string yt(const std::string &text) {
+  return "<transcript><text start=\"1\" dur=\"1\">" + text + "</text></transcript>";
+}
+
+std::string srt(const std::string &timing, const std::string &text) {
+  return "1\n" + timing + "\n" + text + "\n\n";
+}
+
+// A cue from 1 s to 2 s, as written.
+std::string cue(const std::string &text) { return "00:00:01.000 --> 00:00:02.000\n" + text + "\n"; }
+
+const std::string H = "WEBVTT\n\n";
+
+// Changes made through the library's internal cue store, for lines and
+// identifiers that no reader gives.
+void add_lines_with_breaks(SubDoc *doc) {
+  for (const char *line : {"", "\r\n", "a\n\nb", "c\r\rd\r\n", "\n"})
+    sub_cue_add_line(doc, 0, line, std::strlen(line));
+}
+void set_unwritable_ids(SubDoc *doc) {
+  const char *ids[] = {"a-->b", "two\nlines", "cr\r", "", " spaced id ", "NOTE"};
+  for (int32_t i = 0; i < 6; ++i) {
+    const int32_t c = sub_cue_add(doc, 1000 * i, 1000 * i + 500);
+    sub_cue_set_id(doc, c, ids[i], std::strlen(ids[i]));
+    sub_cue_add_line(doc, c, "x", 1);
+  }
+  const char *settings[] = {"align:start", "line:0\n", "a-->", ""};
+  for (int32_t i = 0; i < 4; ++i) {
+    const int32_t c = sub_cue_add(doc, 9000, 9500);
+    sub_cue_set_settings(doc, c, settings[i], std::strlen(settings[i]));
+  }
+}
+
+void set_ill_formed_id(SubDoc *doc) {
+  const int32_t c = sub_cue_add(doc, 0, 500);
+  sub_cue_set_id(doc, c, "i\xC3", 2);
+  sub_cue_set_settings(doc, c, "region:r\xFF", 9);
+  sub_cue_add_line(doc, c, "x", 1);
+}
+
+const std::string R = "\xEF\xBF\xBD";   // U+FFFD
+const std::string LS = "\xE2\x80\xA8";  // U+2028
+
+struct Row {
+  const char *name;
+  std::string input;
+  std::string want;
+  int64_t shift = 0;
+  const char *header = nullptr;
+  void (*edit)(SubDoc *) = nullptr;
+};
+
+const std::vector<Row> &rows() {
+  static const std::vector<Row> all = {
+      {"two cues of srt",
+       srt("00:00:01,000 --> 00:00:02,500", "first\nsecond") +
+           "2\n00:01:02,003 --> 00:01:04,000\nthird\n",
+       H + "00:00:01.000 --> 00:00:02.500\nfirst\nsecond\n\n00:01:02.003 --> "
+           "00:01:04.000\nthird\n\n"},
+      {"failed parse: the header alone", "nothing to read", H},
+      {"header option", srt("00:00:01,000 --> 00:00:02,000", "x"),
+       "WEBVTT - English\n\n" + cue("x") + "\n", 0, "- English"},
+      {"empty header option", srt("00:00:01,000 --> 00:00:02,000", "x"), H + cue("x") + "\n", 0,
+       ""},
+      // Text that would read as a timing line or end the cue.
+      {"arrow in text", srt("00:00:01,000 --> 00:00:02,000", "a --> b"),
+       H + cue("a --&gt; b") + "\n"},
+      {"a whole timing line as text", yt("00:00:05.000 --&gt; 00:00:06.000 line:0"),
+       H + cue("00:00:05.000 --&gt; 00:00:06.000 line:0") + "\n"},
+      {"arrow without spaces", yt("--&gt;--&gt;"), H + cue("--&gt;--&gt;") + "\n"},
+      {"blank line inside a line", yt("a\n\nb\r\n\r\nc\rd"), H + cue("a\nb\nc\nd") + "\n"},
+      {"empty lines of a cue left out", srt("00:00:01,000 --> 00:00:02,000", "x"),
+       H + cue("x\na\nb\nc\nd") + "\n", 0, nullptr, add_lines_with_breaks},
+      {"blank pieces and inner spaces kept", yt("a\n \n  b  c\t"), H + cue("a\n \n  b  c") + "\n"},
+      {"U+2028 is no break", yt("a" + LS + "b"), H + cue("a" + LS + "b") + "\n"},
+      // Markup kept; '<', '>' and '&' that are not markup escaped.
+      {"tags kept",
+       yt("&lt;i&gt;x&lt;/i&gt; &lt;c.yellow.bg_blue&gt;y&lt;/c&gt; &lt;v Roger Bingham&gt;z"),
+       H + cue("<i>x</i> <c.yellow.bg_blue>y</c> <v Roger Bingham>z") + "\n"},
+      {"timestamp tag kept", yt("a &lt;00:00:01.500&gt;b"), H + cue("a <00:00:01.500>b") + "\n"},
+      {"lone brackets", yt("a &lt; b &gt; c &lt;&gt; &lt; i&gt; &lt;-x&gt;"),
+       H + cue("a &lt; b &gt; c &lt;&gt; &lt; i&gt; &lt;-x&gt;") + "\n"},
+      {"'<' before a tag", yt("a&lt;b&lt;i&gt;c"), H + cue("a&lt;b<i>c") + "\n"},
+      {"tag not closed on its line", yt("&lt;i\nx&gt;"), H + cue("&lt;i\nx&gt;") + "\n"},
+      {"tag not closed at the end", yt("I &lt;3 you &lt;/i"), H + cue("I &lt;3 you &lt;/i") + "\n"},
+      {"tag ending in an arrow", yt("&lt;a--&gt; &lt;/--&gt; &lt;b-&gt;"),
+       H + cue("&lt;a--&gt; &lt;/--&gt; <b->") + "\n"},
+      {"tag then more brackets", yt("&lt;a-&gt;&gt; &lt;b&gt;-&gt;"),
+       H + cue("<a->&gt; <b>-&gt;") + "\n"},
+      {"references kept",
+       yt("&amp;amp; &amp;lt; &amp;nbsp; &amp;#38; &amp;#x26; &amp;#X2a; &amp;b2;"),
+       H + cue("&amp; &lt; &nbsp; &#38; &#x26; &#X2a; &b2;") + "\n"},
+      {"ampersands escaped",
+       yt("a &amp; b &amp;; &amp;#; &amp;#x; &amp;#12 &amp;a-b; &amp;1; &amp;#xg;"),
+       H + cue("a &amp; b &amp;; &amp;#; &amp;#x; &amp;#12 &amp;a-b; &amp;1; &amp;#xg;") + "\n"},
+      {"reference cut by a line break", yt("&amp;amp\n;"), H + cue("&amp;amp\n;") + "\n"},
+      // Identifiers and settings.
+      {"ids and settings kept",
+       "WEBVTT\n\nintro\n00:01.000 --> 00:02.000 align:start line:0\nhi\n\n"
+       "00:03.000 --> 00:04.000 size:50%\nno id\n\n  spaced \n00:05.000 --> 00:06.000\nz\n",
+       H + "intro\n00:00:01.000 --> 00:00:02.000 align:start line:0\nhi\n\n"
+           "00:00:03.000 --> 00:00:04.000 size:50%\nno id\n\n"
+           "  spaced \n00:00:05.000 --> 00:00:06.000\nz\n\n"},
+      {"ids and settings that cannot be written", "WEBVTT\n",
+       H + "00:00:00.000 --> 00:00:00.500\nx\n\n" + "00:00:01.000 --> 00:00:01.500\nx\n\n" +
+           "00:00:02.000 --> 00:00:02.500\nx\n\n" + "00:00:03.000 --> 00:00:03.500\nx\n\n" +
+           " spaced id \n00:00:04.000 --> 00:00:04.500\nx\n\n" +
+           "NOTE\n00:00:05.000 --> 00:00:05.500\nx\n\n" +
+           "00:00:09.000 --> 00:00:09.500 align:start\n\n" + "00:00:09.000 --> 00:00:09.500\n\n" +
+           "00:00:09.000 --> 00:00:09.500\n\n" + "00:00:09.000 --> 00:00:09.500\n\n",
+       0, nullptr, set_unwritable_ids},
+      // Cues without text are written; times.
+      {"cue without text", "WEBVTT\n\nid\n00:01.000 --> 00:02.000\n\n00:03.000 --> 00:04.000\nx\n",
+       H + "id\n00:00:01.000 --> 00:00:02.000\n\n00:00:03.000 --> 00:00:04.000\nx\n\n"},
+      {"end before start", srt("00:00:02,000 --> 00:00:01,000", "x"),
+       H + "00:00:02.000 --> 00:00:01.000\nx\n\n"},
+      {"negative start after a shift", srt("00:00:01,000 --> 00:00:02,000", "x"),
+       H + "00:00:00.000 --> 00:00:00.500\nx\n\n", -1500},
+      {"both times negative", srt("00:00:01,000 --> 00:00:02,000", "x"),
+       H + "00:00:00.000 --> 00:00:00.000\nx\n\n", INT64_MIN},
+      {"hours past two digits", srt("00:00:00,000 --> 00:00:00,001", "x"),
+       H + "596:31:23.647 --> 596:31:23.647\nx\n\n", INT32_MAX},
+      {"hundred hours", srt("100:00:00,000 --> 100:00:01,000", "x"),
+       H + "100:00:00.000 --> 100:00:01.000\nx\n\n"},
+      // UTF-8: ill-formed sequences as U+FFFD (one per maximal ill-formed
+      // subpart), control bytes as they are.
+      {"ill-formed UTF-8",
+       yt("caf\xC3\xA9 \xFF\xC3( \xE2\x82( \xED\xA0\x80 \xC0\xAF \xF0\x9F\x98\x80 \xF4\x90"),
+       H +
+           cue("caf\xC3\xA9 " + R + R + "( " + R + "( " + R + R + R + " " + R + R +
+               " \xF0\x9F\x98\x80 " + R + R) +
+           "\n"},
+      {"ill-formed UTF-8 inside a tag and at a line's end",
+       yt("&lt;v Jos\xC3\xA9 \xFF&amp;&gt;x\xE2\x82"),
+       H + cue("<v Jos\xC3\xA9 " + R + "&>x" + R) + "\n"},
+      {"control bytes as they are", yt("a&#1;b&#x7f;c\td"),
+       H + cue("a\x01" + "b\x7F"s + "c\td") + "\n"},
+      {"ill-formed UTF-8 in ids, settings and header", "WEBVTT\n",
+       "WEBVTT h" + R + "\n\n" + "i" + R + "\n00:00:00.000 --> 00:00:00.500 region:r" + R +
+           "\nx\n\n",
+       0, "h\xFF", set_ill_formed_id},
+      {"danmaku keep time and text",
+       "<?xml version=\"1.0\"?><i><d p=\"1.5,1,25,16777215,0,0,0,0\">x &amp; y</d></i>",
+       H + "00:00:01.500 --> 00:00:04.500\nx &amp; y\n\n"},
+  };
+  return all;
+}
+
+DocPtr row_doc(const Row &row) {
+  DocPtr doc = parse_input(row.input);
+  if (!doc) return doc;
+  if (row.shift) sub_doc_shift(doc.get(), row.shift);
+  if (row.edit) row.edit(doc.get());
+  return doc;
+}
+
+TEST(VttWriter, WritesEachEdge) {
+  for (const Row &row : rows()) {
+    SCOPED_TRACE(row.name);
+    DocPtr doc = row_doc(row);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(write_vtt(doc.get(), row.header), row.want);
+  }
+}
+
+// A cue as a round trip compares it: the times, the identifier ("" for
+// none) and the lines with &amp; &lt; &gt; decoded.
+struct Seen {
+  int32_t start;
+  int32_t end;
+  std::string id;
+  std::vector<std::string> lines;
+  bool operator==(const Seen &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Seen &c) {
+  os << c.start << " --> " << c.end << " id '" << c.id << "'";
+  for (const std::string &l : c.lines) os << " | " << l;
+  return os;
+}
+
+std::string decode_escapes(const std::string &s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s.compare(i, 5, "&amp;") == 0) {
+      out += '&';
+      i += 4;
+    } else if (s.compare(i, 4, "&lt;") == 0) {
+      out += '<';
+      i += 3;
+    } else if (s.compare(i, 4, "&gt;") == 0) {
+      out += '>';
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// `s` with each ill-formed UTF-8 sequence as U+FFFD.
+std::string utf8_replaced(const std::string &s) {
+  const auto *u = reinterpret_cast<const unsigned char *>(s.data());
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    size_t subpart = 0;
+    const size_t seq = u[i] < 0x80 ? 1 : sub_utf8_seq(u, s.size(), i, &subpart);
+    out += seq ? s.substr(i, seq) : R;
+    i += seq ? seq : subpart;
+  }
+  return out;
+}
+
+// The cues the writer's output must read back as: negative times as 0, the
+// lines cut at LF and CR with empty pieces dropped, an identifier only when
+// it fits on one line without "-->", ill-formed UTF-8 as U+FFFD.
+std::vector<Seen> expected_back(const SubDoc *doc) {
+  std::vector<Seen> cues;
+  for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
+    Seen c{
+        std::max(sub_doc_cue_start_ms(doc, i), 0), std::max(sub_doc_cue_end_ms(doc, i), 0), "", {}};
+    const char *id = sub_doc_cue_id(doc, i);
+    if (id && !std::strpbrk(id, "\r\n") && !std::strstr(id, "-->")) c.id = utf8_replaced(id);
+    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
+      std::string piece;
+      for (const char *p = sub_doc_cue_line(doc, i, l);; ++p) {
+        if (*p && *p != '\n' && *p != '\r') {
+          piece += *p;
+          continue;
+        }
+        if (!piece.empty()) c.lines.push_back(decode_escapes(utf8_replaced(piece)));
+        piece.clear();
+        if (!*p) break;
+      }
+    }
+    cues.push_back(std::move(c));
+  }
+  return cues;
+}
+
+// The cues sub_doc_parse() reads from `text`, lines with escapes decoded.
+std::vector<Seen> read_back(const std::string &text, int32_t format) {
+  SubParseOptions options;
+  sub_parse_options_init(&options);
+  options.format = format;
+  SubDoc *raw = nullptr;
+  const int32_t rc = sub_doc_parse(text.data(), text.size(), &options, &raw);
+  DocPtr doc(raw);
+  EXPECT_TRUE(rc == SUB_OK || (rc == SUB_ERR_NOCUES && sub_doc_cue_count(raw) == 0)) << rc;
+  if (rc == SUB_OK) {
+    EXPECT_EQ(sub_doc_format(raw), SUB_FMT_VTT);
+  }
+  std::vector<Seen> cues;
+  for (int32_t i = 0; i < sub_doc_cue_count(raw); ++i) {
+    const char *id = sub_doc_cue_id(raw, i);
+    Seen c{sub_doc_cue_start_ms(raw, i), sub_doc_cue_end_ms(raw, i), id ? id : "", {}};
+    for (int32_t l = 0; l < sub_doc_cue_line_count(raw, i); ++l)
+      c.lines.push_back(decode_escapes(sub_doc_cue_line(raw, i, l)));
+    cues.push_back(std::move(c));
+  }
+  return cues;
+}
+
+// A document of `n` cues with random times (negative ones too) and lines of
+// random bytes drawn mostly from the ones that need care.
+DocPtr random_doc(uint32_t seed, int n) {
+  DocPtr doc = parse_input(srt("00:00:01,000 --> 00:00:02,000", "x"));
+  std::mt19937 rng(seed);
+  const std::string palette[] = {
+      " ",   "\t", "\n",       "\r",  "\r\n", "&",       "&amp;", "&lt;",        "&#x26;",
+      "&#1", "<",  ">",        "<b>", "</b>", "<1",      "-",     "--",          "-->",
+      "a",   ";",  "\xC3\xA9", "#",   "\x01", "<v a&b>", "&gt;",  "\xE2\x80\xA8"};
+  for (int i = 0; i < n; ++i) {
+    const int32_t start = static_cast<int32_t>(rng() % 7200000) - 600000;
+    const int32_t end = start + static_cast<int32_t>(rng() % 5000) - 500;
+    const int32_t c = sub_cue_add(doc.get(), start, end);
+    for (uint32_t l = rng() % 3; l > 0; --l) {
+      std::string line;
+      for (uint32_t k = rng() % 12; k > 0; --k) {
+        const uint32_t pick = rng() % 30;
+        if (pick < std::size(palette))
+          line += palette[pick];
+        else
+          line += static_cast<char>(0x80 + rng() % 0x80);  // a lone non-ASCII byte
+      }
+      sub_cue_add_line(doc.get(), c, line.data(), line.size());
+    }
+  }
+  return doc;
+}
+
+TEST(VttWriter, ReadsBackAsTheSameCues) {
+  std::vector<std::pair<const Row *, DocPtr>> docs;
+  for (const Row &row : rows()) docs.emplace_back(&row, row_doc(row));
+  for (uint32_t seed = 1; seed <= 5; ++seed) docs.emplace_back(nullptr, random_doc(seed, 200));
+  for (const auto &[row, doc] : docs) {
+    SCOPED_TRACE(row ? row->name : "random");
+    ASSERT_NE(doc, nullptr);
+    const std::string text = write_vtt(doc.get(), row ? row->header : nullptr);
+    const std::vector<Seen> want = expected_back(doc.get());
+    EXPECT_EQ(read_back(text, SUB_FMT_AUTO), want) << text;
+    EXPECT_EQ(read_back(text, SUB_FMT_VTT), want) << text;
+  }
+}
+
+// Every allocation of a write fails in turn: SUB_ERR_NOMEM, no text, nothing
+// held; the output grows several times on the way.
+TEST(VttWriter, AllocationFailures) {
+  std::string input = "WEBVTT\n\n";
+  for (int i = 0; i < 300; ++i)
+    input +=
+        "c" + std::to_string(i) + "\n00:00:01.000 --> 00:00:02.000 align:start\n<i>a</i> & b\n\n";
+  DocPtr doc = parse_input(input);
+  ASSERT_EQ(sub_doc_cue_count(doc.get()), 300);
+  const std::string want = write_vtt(doc.get());
+  int32_t rc = SUB_OK;
+  char *out = nullptr;
+  size_t len = 0;
+  const uint64_t total = subtest::for_each_allocation_failure(
+      [&] {
+        out = reinterpret_cast<char *>(1);
+        len = 7;
+        rc = sub_doc_write(doc.get(), SUB_FMT_VTT, nullptr, &out, &len);
+        if (rc == SUB_OK) sub_text_free(out);
+      },
+      [&](uint64_t n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        EXPECT_EQ(rc, SUB_ERR_NOMEM);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(len, 0u);
+      });
+  EXPECT_GE(total, 5u);
+  EXPECT_EQ(write_vtt(doc.get()), want);
+}
+
+// Lines made of nothing but markup characters: each '<' looks no further
+// than the next '<', so writing stays linear.
+TEST(VttWriter, HostileLinesStayLinear) {
+  const size_t n = size_t{1} << 20;
+  struct Case {
+    const char *name;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"'<' and a letter", subtest::repeat("<a", n / 2)},
+      {"'<' alone", std::string(n, '<')},
+      {"a tag closed at the end", subtest::repeat("<a", n / 2) + ">"},
+      {"'&' and a name", subtest::repeat("&a", n / 2)},
+      {"'&#'", subtest::repeat("&#", n / 2)},
+      {"a long reference", "&" + std::string(n, 'a') + ";"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    DocPtr doc = parse_input(srt("00:00:01,000 --> 00:00:02,000", "x"));
+    ASSERT_EQ(sub_cue_add_line(doc.get(), 0, c.line.data(), c.line.size()), 0);
+    std::string text;
+    const double secs = subtest::seconds_to_run([&] { text = write_vtt(doc.get()); });
+    EXPECT_GT(text.size(), c.line.size());
+    EXPECT_LT(secs, 3.0);
+  }
+}
+
+}  // namespace

@@ -1,6 +1,6 @@
 // Byte scanners, sixteen bytes at a time where SSE2 is available. Private to
-// the line reader, the decoder and the JSON writer, the three loops where
-// bytes are looked at one by one otherwise.
+// the line reader, the decoder, the JSON writer and the writers' output, the
+// loops where bytes are looked at one by one otherwise.
 #ifndef SUB_UTIL_SCAN_SSE2_H
 #define SUB_UTIL_SCAN_SSE2_H
 

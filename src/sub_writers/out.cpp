@@ -31,11 +31,7 @@ void sub_out_utf8(SubOut *out, std::string_view s) {
   const auto *u = reinterpret_cast<const unsigned char *>(s.data());
   const size_t n = s.size();
   size_t run = 0;
-  for (size_t i = 0; i < n;) {
-    if (u[i] < 0x80) {
-      ++i;
-      continue;
-    }
+  for (size_t i = sub_find_non_ascii(u, n); i < n; i += sub_find_non_ascii(u + i, n - i)) {
     size_t subpart = 0;
     if (const size_t seq = sub_utf8_seq(u, n, i, &subpart)) {
       i += seq;
@@ -68,19 +64,34 @@ void sub_out_uint(SubOut *out, uint64_t value, int min_digits) {
 }
 
 void sub_out_clock(SubOut *out, int32_t ms, SubClockStyle style) {
+  // Written into a small buffer and appended once: a writer puts two clocks
+  // per cue, so this is on every writer's hot path.
+  char buf[40];
+  size_t n = 0;
+  const auto put_digits = [&](uint32_t v, int min_digits) {
+    char digits[12];
+    int k = 0;
+    do {
+      digits[k++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v);
+    while (k < min_digits && k < 10) digits[k++] = '0';
+    while (k) buf[n++] = digits[--k];
+  };
   const uint32_t t = ms < 0 ? 0u : static_cast<uint32_t>(ms);
   uint32_t fraction = t % 1000;
   if (style.fraction_digits == 2) fraction /= 10;
   const uint32_t seconds = t / 1000;
   if (style.hour_digits > 0) {
-    sub_out_uint(out, seconds / 3600, style.hour_digits);
-    out->put(':');
-    sub_out_uint(out, seconds / 60 % 60, 2);
+    put_digits(seconds / 3600, style.hour_digits);
+    buf[n++] = ':';
+    put_digits(seconds / 60 % 60, 2);
   } else {
-    sub_out_uint(out, seconds / 60, 2);
+    put_digits(seconds / 60, 2);
   }
-  out->put(':');
-  sub_out_uint(out, seconds % 60, 2);
-  out->put(style.separator);
-  sub_out_uint(out, fraction, style.fraction_digits);
+  buf[n++] = ':';
+  put_digits(seconds % 60, 2);
+  buf[n++] = style.separator;
+  put_digits(fraction, style.fraction_digits);
+  out->put(buf, n);
 }

@@ -10,6 +10,7 @@
 
 #include "sub_util/alloc.h"
 #include "sub_util/doc.h"
+#include "sub_util/scan_sse2.h"
 #include "sub_util/strings.h"
 
 // An output text in a block of the allocation layer. Appending never fails
@@ -83,25 +84,25 @@ template <typename Fn>
 void sub_each_piece(const SubCue &cue, SubBreaks breaks, Fn &&fn) {
   for (int32_t l = 0; l < cue.lines.count; ++l) {
     const char *p = cue.lines.items[l];
-    const std::string_view line(p, std::strlen(p));
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    const size_t n = std::strlen(p);
     size_t from = 0;
-    for (size_t i = 0; i < line.size(); ++i) {
-      const char c = line[i];
-      size_t skip = 0;
-      if (c == '\n') {
-        skip = 1;
-      } else if (c == '\r') {
-        skip = i + 1 < line.size() && line[i + 1] == '\n' ? 2 : 1;
-      } else if (c == '\xE2' && breaks == SubBreaks::lf_cr_u2028 && i + 2 < line.size() &&
-                 line[i + 1] == '\x80' && line[i + 2] == '\xA8') {
+    for (size_t i = sub_find_line_special(u, n); i < n;
+         i = i + 1 + sub_find_line_special(u + i + 1, n - i - 1)) {
+      size_t skip = 1;
+      if (u[i] == '\r' && i + 1 < n && u[i + 1] == '\n') {
+        skip = 2;
+      } else if (u[i] == 0xE2) {
+        // U+2028 breaks only where asked; any other sequence is text.
+        if (breaks != SubBreaks::lf_cr_u2028 || i + 2 >= n || u[i + 1] != 0x80 || u[i + 2] != 0xA8)
+          continue;
         skip = 3;
       }
-      if (!skip) continue;
-      fn(line.substr(from, i - from));
+      fn(std::string_view(p + from, i - from));
       i += skip - 1;
       from = i + 1;
     }
-    fn(line.substr(from));
+    fn(std::string_view(p + from, n - from));
   }
 }
 

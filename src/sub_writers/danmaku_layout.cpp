@@ -194,9 +194,11 @@ uint8_t layout_alpha(double opacity) {
   return static_cast<uint8_t>(std::lround((1.0 - opacity) * 255.0));
 }
 
+// Colours too dark to read on the black outline (luma below 48 of 255:
+// black, navy, dark grey; not pure red, 54) get a light one.
 bool layout_is_dark(uint32_t rgb) {
   const double r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
-  return 0.2126 * r + 0.7152 * g + 0.0722 * b < 80;
+  return 0.2126 * r + 0.7152 * g + 0.0722 * b < 48;
 }
 
 // A number of a positioned comment's array: a JSON number or a numeric

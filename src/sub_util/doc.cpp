@@ -174,6 +174,11 @@ void sub_cue_drop_last(SubDoc *doc) {
 // Sorts `index[0, n)` by the start of the cues they name, keeping the order
 // of equal starts: a bottom-up merge sort through `scratch` (n entries).
 void sub_cue_sort_indexes(const SubCue *cues, int32_t *index, int32_t *scratch, size_t n) {
+  // Files are mostly in order already: one look spares the passes.
+  size_t ordered = 1;
+  while (ordered < n && cues[index[ordered - 1]].start_ms <= cues[index[ordered]].start_ms)
+    ++ordered;
+  if (ordered >= n) return;
   int32_t *from = index;
   int32_t *to = scratch;
   // The width doubles until it covers n, without overflowing.

@@ -29,6 +29,7 @@ constexpr double layout_outline = 2;  // the Danmaku style's outline, in pixels
 struct LayoutRow {
   int8_t scroll_dir = 0;  // 0: none yet, -1: right to left, +1: left to right
   double scroll_start = 0, scroll_end = 0;
+  double tail_in = -1e300;  // when the last one has moved its width and the gap in
   double scroll_width = 0, scroll_speed = 0;  // pixels, pixels per millisecond
   double stand_until = -1e300;                // the standing comment's end
   double stand_x0 = 0, stand_x1 = 0;          // and its extent
@@ -121,7 +122,7 @@ struct Layout {
     if (row.scroll_dir != 0 && it.start < row.scroll_end) {
       if (row.scroll_dir != it.dir) return false;
       // The comment ahead has moved its whole width and the gap in.
-      if ((it.start - row.scroll_start) * row.scroll_speed < row.scroll_width + gap) return false;
+      if (it.start < row.tail_in) return false;
       // A faster newcomer must not reach it before it has left.
       if (it.speed > row.scroll_speed && (row.scroll_end - it.start) * it.speed > screen_w - gap)
         return false;
@@ -341,6 +342,17 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
   bool ok = true;
 
   for (int32_t n = 0; n < doc->cue_count && ok; ++n) {
+    // Files are seldom in time order, so the cues are visited out of order:
+    // their records and then their texts are fetched ahead.
+    if (n + 16 < doc->cue_count) __builtin_prefetch(&doc->cues[order[n + 16]]);
+    if (n + 8 < doc->cue_count) {
+      const SubCue &ahead = doc->cues[order[n + 8]];
+      if (ahead.lines.count > 0) __builtin_prefetch(ahead.lines.items);
+    }
+    if (n + 4 < doc->cue_count) {
+      const SubCue &ahead = doc->cues[order[n + 4]];
+      if (ahead.lines.count > 0) __builtin_prefetch(ahead.lines.items[0]);
+    }
     const int32_t index = order[n];
     const SubCue &cue = doc->cues[index];
     if (!cue.is_danmu) continue;
@@ -408,6 +420,7 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
         row.scroll_end = it.end;
         row.scroll_width = it.width;
         row.scroll_speed = it.speed;
+        row.tail_in = it.start + (it.width + lay.gap) / it.speed;
       }
       e.kind = it.dir < 0 ? SubDanmakuKind::scroll_left : SubDanmakuKind::scroll_right;
       e.end_ms = layout_clamp_ms(it.end);

@@ -181,7 +181,15 @@ TEST_F(Cli, HelpDescribesEveryOptionAndExitCode) {
                                "worst",
                                "subparse --to srt -o movie.srt movie.ttml",
                                "subparse --fps 25:23.976",
-                               " -d "})
+                               " -d ",
+                               "[WRITE]",
+                               "--ass-res WxH",
+                               "1920x1080",
+                               "--danmaku-drop-modes LIST",
+                               "4,5,7",
+                               "6.5",
+                               "danmaku: 12 comments dropped: no free row",
+                               "subparse --to ass --ass-res 1280x720"})
       EXPECT_NE(run.out.find(needle), std::string::npos) << "help lacks " << needle;
   }
 }
@@ -218,8 +226,9 @@ TEST(CliManPage, DocumentsEveryOptionOfTheHelp) {
     }
   }
   // -f, -e, -r, --microdvd-fps, --cues, --detect, --info, --to, -o, -d,
-  // --force, --fps, --shift, --sort, -h, --version
-  EXPECT_EQ(options, 16u);
+  // --force, --fps, --shift, --sort, 5 writing and 9 danmaku options, -h,
+  // --version
+  EXPECT_EQ(options, 30u);
 }
 
 enum class Input { kFile, kStdin, kMissing, kDirectory };
@@ -1126,11 +1135,169 @@ TEST_F(Cli, EveryWrittenFormatReadsBack) {
   }
 }
 
+// A Bilibili file with one comment of each mode the layout shows, all at
+// 1 s: scrolling (1), bottom (4), top (5), reverse (6), positioned (7).
+const std::string kEveryMode =
+    "<?xml version=\"1.0\"?><i><d p=\"1,1,25,16777215\">scrolls</d>"
+    "<d p=\"1,4,25,16777215\">at the bottom</d><d p=\"1,5,25,16777215\">on top</d>"
+    "<d p=\"1,6,25,16777215\">backwards</d>"
+    "<d p=\"1,7,25,16777215\">[0.5,0.5,\"1-1\",3,\"placed\"]</d></i>";
+// Three scrolling comments at once: the default layout gives them a row
+// each; a share too small for more than one row leaves room for one.
+const std::string kCrowd =
+    "<?xml version=\"1.0\"?><i><d p=\"1,1,25,16777215\">one</d>"
+    "<d p=\"1,1,25,16777215\">two</d><d p=\"1,1,25,16777215\">three</d></i>";
+
+// The writing options reach the text written, and the danmaku the layout
+// leaves out are reported after the parse's warnings.
+TEST_F(Cli, WriteOptionsReachTheOutput) {
+  const std::string dir = fresh_dir("write");
+  write_input("write/a.srt", kOneTwoSrt);
+  write_input("write/modes.xml", kEveryMode);
+  write_input("write/crowd.xml", kCrowd);
+  // A byte-order mark, CR LF, an empty line, a word with a space.
+  write_input("write/words.txt",
+              "\xEF\xBB\xBF"
+              "at the\r\n\r\nbackwards\n");
+  struct Row {
+    const char *name;
+    std::vector<std::string> args;
+    std::vector<std::string> has;    // substrings of standard output
+    std::vector<std::string> lacks;  // and what it must not hold
+    std::string err;                 // a substring of standard error; "": none at all
+  };
+  const std::string scroll_event = "0:00:01.00,0:00:09.00,Danmaku,,0,0,0,,{\\an7\\move(1922,2,";
+  const std::string second_row = "{\\an7\\move(1922,58,";
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"--vtt-header", {"--to", "vtt", "--vtt-header", "Kind: captions", "a.srt"},
+       {"WEBVTT Kind: captions\n\n"}, {}, ""},
+      {"--ass-res", {"--to", "ass", "--ass-res", "1280x720", "a.srt"},
+       {"PlayResX: 1280\nPlayResY: 720\n"}, {}, ""},
+      {"--ass-res= with a capital X", {"--to", "ass", "--ass-res=640X480", "a.srt"},
+       {"PlayResX: 640\nPlayResY: 480\n"}, {}, ""},
+      {"--ass-font", {"--to", "ass", "--ass-font", "DejaVu Sans", "a.srt"},
+       {"Style: Default,DejaVu Sans,54,"}, {}, ""},
+      {"--ass-font-size", {"--to", "ass", "--ass-font-size=40.5", "a.srt"},
+       {"Style: Default,Arial,40.5,"}, {}, ""},
+      {"--ttml-lang", {"--to", "ttml", "--ttml-lang", "fr-CA", "a.srt"},
+       {"<tt xmlns=\"http://www.w3.org/ns/ttml\" xml:lang=\"fr-CA\">"}, {}, ""},
+      {"other formats' options change nothing",
+       {"--to", "srt", "--ass-res", "1x1", "--vtt-header", "x", "--danmaku-overlap", "a.srt"},
+       {kOneTwoSrtOut}, {}, ""},
+      // Danmaku: the defaults lay every mode out, and drop nothing.
+      {"a layout by default", {"--to", "ass", "modes.xml"},
+       {"Style: Danmaku,Arial,50,", scroll_event, "}at the bottom\n", "}on top\n",
+        "}backwards\n", "\\pos(960,540)}placed\n", "\\alpha&H33&"}, {}, ""},
+      {"--danmaku-font-size", {"--to", "ass", "--danmaku-font-size", "36", "modes.xml"},
+       {"Style: Danmaku,Arial,36,"}, {"Style: Danmaku,Arial,50,"}, ""},
+      {"--danmaku-scroll", {"--to", "ass", "--danmaku-scroll", "6.5", "modes.xml"},
+       {"0:00:01.00,0:00:07.50,Danmaku,,0,0,0,,{\\an7\\move(1922,2,"}, {scroll_event}, ""},
+      {"--danmaku-fixed", {"--to", "ass", "--danmaku-fixed=2", "modes.xml"},
+       {"0:00:01.00,0:00:03.00,Danmaku,,0,0,0,,{\\an8"}, {}, ""},
+      {"--danmaku-opacity", {"--to", "ass", "--danmaku-opacity", "0.5", "modes.xml"},
+       {"\\alpha&H80&}scrolls"}, {"\\alpha&H33&"}, ""},
+      {"--danmaku-opacity 1 writes no alpha", {"--to", "ass", "--danmaku-opacity", "1", "modes.xml"},
+       {"}scrolls"}, {"\\alpha"}, ""},
+      {"--ass-res places the danmaku", {"--to", "ass", "--ass-res", "1280x720", "modes.xml"},
+       {"{\\an7\\move(1282,2,", "\\pos(640,360)}placed"}, {}, ""},
+      {"--danmaku-drop-modes 5 drops the top comment",
+       {"--to", "ass", "--danmaku-drop-modes", "5", "modes.xml"},
+       {"}scrolls\n", "}at the bottom\n", "}backwards\n", "}placed\n"}, {"on top"},
+       "warning: danmaku: 1 comment dropped: filtered out\n"},
+      {"--danmaku-drop-modes with a list", {"--to", "ass", "--danmaku-drop-modes=4,5,7", "modes.xml"},
+       {"}scrolls\n", "}backwards\n"}, {"at the bottom", "on top", "placed"},
+       "warning: danmaku: 3 comments dropped: filtered out\n"},
+      {"--danmaku-drop-modes lists add up",
+       {"--to", "ass", "--danmaku-drop-modes", "1", "--danmaku-drop-modes", "6", "modes.xml"},
+       {"}on top\n"}, {"scrolls", "backwards"},
+       "warning: danmaku: 2 comments dropped: filtered out\n"},
+      {"--danmaku-block", {"--to", "ass", "--danmaku-block", "top", "modes.xml"},
+       {"}scrolls\n"}, {"on top"}, "warning: danmaku: 1 comment dropped: filtered out\n"},
+      {"--danmaku-block matches letter case", {"--to", "ass", "--danmaku-block", "TOP", "modes.xml"},
+       {"}on top\n"}, {}, ""},
+      {"--danmaku-block given twice",
+       {"--to", "ass", "--danmaku-block", "scroll", "--danmaku-block=place", "modes.xml"},
+       {"}on top\n"}, {"scrolls", "placed"},
+       "warning: danmaku: 2 comments dropped: filtered out\n"},
+      {"--danmaku-block-file", {"--to", "ass", "--danmaku-block-file", "words.txt", "modes.xml"},
+       {"}scrolls\n", "}on top\n"}, {"at the bottom", "backwards"},
+       "warning: danmaku: 2 comments dropped: filtered out\n"},
+      {"the blocked words add up",
+       {"--to", "ass", "--danmaku-block-file", "words.txt", "--danmaku-block", "top", "modes.xml"},
+       {"}scrolls\n"}, {"at the bottom", "backwards", "on top"},
+       "warning: danmaku: 3 comments dropped: filtered out\n"},
+      {"a row each", {"--to", "ass", "crowd.xml"}, {"}one\n", second_row, "}three\n"}, {}, ""},
+      {"--danmaku-share leaves one row", {"--to", "ass", "--danmaku-share", "0.05", "crowd.xml"},
+       {"}one\n"}, {"two", "three"}, "warning: danmaku: 2 comments dropped: no free row\n"},
+      {"--danmaku-overlap keeps them all",
+       {"--to", "ass", "--danmaku-share", "0.05", "--danmaku-overlap", "crowd.xml"},
+       {"}one\n", "}two\n", "}three\n"}, {second_row}, ""},
+      {"danmaku as SRT are not laid out", {"--to", "srt", "--danmaku-drop-modes", "5", "modes.xml"},
+       {"on top"}, {}, ""},
+  };
+  // clang-format on
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    const Outcome run = run_cli_in(dir, row.args);
+    EXPECT_EQ(run.code, 0) << run.err;
+    for (const std::string &needle : row.has)
+      EXPECT_NE(run.out.find(needle), std::string::npos) << "lacks " << needle << " in\n"
+                                                         << run.out;
+    for (const std::string &needle : row.lacks)
+      EXPECT_EQ(run.out.find(needle), std::string::npos) << "holds " << needle << " in\n"
+                                                         << run.out;
+    if (row.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_NE(run.err.find(row.err), std::string::npos) << "stderr: " << run.err;
+    }
+  }
+
+  // With -d, the writer's warnings name their file as the parse's do, and
+  // come after them, the parse's printed once; the file is written all the
+  // same.
+  const std::string parse_warning = "subparse: latin.xml: warning: encoding: detected ";
+  write_input("write/latin.xml",
+              "<?xml version=\"1.0\"?><i><d p=\"1,5,25,16777215\">caf\xE9 d\xE9j\xE0 "
+              "vu \xE0 l'\xE9t\xE9</d></i>");
+  fs::create_directories(dir + "out");
+  const Outcome several = run_cli_in(
+      dir, {"--to", "ass", "--danmaku-drop-modes", "5", "-d", "out", "latin.xml", "modes.xml"});
+  EXPECT_EQ(several.code, 0) << several.err;
+  EXPECT_EQ(several.out, "");
+  const size_t parsed = several.err.find(parse_warning);
+  const size_t dropped =
+      several.err.find("subparse: latin.xml: warning: danmaku: 1 comment dropped: filtered out\n");
+  EXPECT_NE(parsed, std::string::npos) << several.err;
+  EXPECT_NE(dropped, std::string::npos) << several.err;
+  EXPECT_LT(parsed, dropped) << several.err;
+  EXPECT_EQ(several.err.find(parse_warning, parsed + 1), std::string::npos)
+      << "the parse's warnings again after the write's: " << several.err;
+  EXPECT_NE(several.err.find("subparse: modes.xml: warning: danmaku: 1 comment dropped: "
+                             "filtered out\n"),
+            std::string::npos)
+      << several.err;
+  EXPECT_EQ(subtest::read_file(dir + "out/modes.ass").find("on top"), std::string::npos);
+
+  // A block file that cannot be read: 66, before any input is read.
+  const Outcome missing =
+      run_cli_in(dir, {"--to", "ass", "--danmaku-block-file", "none.txt", "-o", "x.ass", "a.srt"});
+  EXPECT_EQ(missing.code, 66);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_NE(missing.err.find("subparse: --danmaku-block-file none.txt: " +
+                             std::string(std::strerror(ENOENT))),
+            std::string::npos)
+      << missing.err;
+  EXPECT_FALSE(fs::exists(dir + "x.ass"));
+}
+
 // Usage errors: 64, nothing on standard output, a message that names what
 // is wrong and the hint to run --help.
 TEST_F(Cli, UsageErrors) {
   const std::string dir = fresh_dir("usage");
   write_input("usage/a.srt", kOneTwoSrt);
+  write_input("usage/nul.txt", std::string("spoiler\n\0\n", 10));
   write_input("usage/b.srt", kOneTwoSrt);
   struct Row {
     std::vector<std::string> args;
@@ -1205,6 +1372,53 @@ TEST_F(Cli, UsageErrors) {
       {{"--microdvd-fps", "1", "a.sub"}, "bad --microdvd-fps: 1"},
       {{"--microdvd-fps", "1000", "a.sub"}, "bad --microdvd-fps: 1000"},
       {{"--microdvd-fps=fast", "a.sub"}, "bad --microdvd-fps: fast"},
+      // The writers' options: values the library would refuse, checked
+      // before any file is read, and only with --to.
+      {{"--to", "vtt", "--vtt-header", "a-->b", "a.srt"}, "bad --vtt-header: a-->b"},
+      {{"--to", "vtt", "--vtt-header", "a\nb", "a.srt"}, "bad --vtt-header: a\nb"},
+      {{"--to", "ass", "--ass-res", "1280", "a.srt"}, "bad --ass-res: 1280"},
+      {{"--to", "ass", "--ass-res", "0x720", "a.srt"}, "bad --ass-res: 0x720"},
+      {{"--to", "ass", "--ass-res", "16385x720", "a.srt"}, "bad --ass-res: 16385x720"},
+      {{"--to", "ass", "--ass-res=1280x", "a.srt"}, "bad --ass-res: 1280x"},
+      {{"--to", "ass", "--ass-res", "x720", "a.srt"}, "bad --ass-res: x720"},
+      {{"--to", "ass", "--ass-res", "1280x720x2", "a.srt"}, "bad --ass-res: 1280x720x2"},
+      {{"--to", "ass", "--ass-res", "-1280x720", "a.srt"}, "bad --ass-res: -1280x720"},
+      {{"--to", "ass", "--ass-font", "", "a.srt"}, "bad --ass-font"},
+      {{"--to", "ass", "--ass-font", "A,B", "a.srt"}, "bad --ass-font: A,B"},
+      {{"--to", "ass", "--ass-font-size", "0", "a.srt"}, "bad --ass-font-size: 0"},
+      {{"--to", "ass", "--ass-font-size", "10001", "a.srt"}, "bad --ass-font-size: 10001"},
+      {{"--to", "ass", "--ass-font-size", "1e2", "a.srt"}, "bad --ass-font-size: 1e2"},
+      {{"--to", "ttml", "--ttml-lang", "a\"b", "a.srt"}, "bad --ttml-lang: a\"b"},
+      {{"--to", "ttml", "--ttml-lang", "en&", "a.srt"}, "bad --ttml-lang: en&"},
+      {{"--to", "ass", "--danmaku-font-size", "0.5", "a.srt"}, "bad --danmaku-font-size: 0.5"},
+      {{"--to", "ass", "--danmaku-font-size", "1001", "a.srt"}, "bad --danmaku-font-size: 1001"},
+      {{"--to", "ass", "--danmaku-scroll", "0.499", "a.srt"}, "bad --danmaku-scroll: 0.499"},
+      {{"--to", "ass", "--danmaku-scroll", "60.001", "a.srt"}, "bad --danmaku-scroll: 60.001"},
+      {{"--to", "ass", "--danmaku-scroll", "6.5555", "a.srt"}, "bad --danmaku-scroll: 6.5555"},
+      {{"--to", "ass", "--danmaku-scroll", "8s", "a.srt"}, "bad --danmaku-scroll: 8s"},
+      {{"--to", "ass", "--danmaku-scroll", "-8", "a.srt"}, "bad --danmaku-scroll: -8"},
+      {{"--to", "ass", "--danmaku-fixed=0", "a.srt"}, "bad --danmaku-fixed: 0"},
+      {{"--to", "ass", "--danmaku-fixed", ".5", "a.srt"}, "bad --danmaku-fixed: .5"},
+      {{"--to", "ass", "--danmaku-opacity", "0", "a.srt"}, "bad --danmaku-opacity: 0"},
+      {{"--to", "ass", "--danmaku-opacity", "1.01", "a.srt"}, "bad --danmaku-opacity: 1.01"},
+      {{"--to", "ass", "--danmaku-opacity", "nan", "a.srt"}, "bad --danmaku-opacity: nan"},
+      {{"--to", "ass", "--danmaku-share", "0.0", "a.srt"}, "bad --danmaku-share: 0.0"},
+      {{"--to", "ass", "--danmaku-share", "2", "a.srt"}, "bad --danmaku-share: 2"},
+      {{"--to", "ass", "--danmaku-drop-modes", "", "a.srt"}, "bad --danmaku-drop-modes"},
+      {{"--to", "ass", "--danmaku-drop-modes", "0", "a.srt"}, "bad --danmaku-drop-modes: 0"},
+      {{"--to", "ass", "--danmaku-drop-modes", "32", "a.srt"}, "bad --danmaku-drop-modes: 32"},
+      {{"--to", "ass", "--danmaku-drop-modes", "4,,5", "a.srt"}, "bad --danmaku-drop-modes: 4,,5"},
+      {{"--to", "ass", "--danmaku-drop-modes", "4,", "a.srt"}, "bad --danmaku-drop-modes: 4,"},
+      {{"--to", "ass", "--danmaku-drop-modes", "4 5", "a.srt"}, "bad --danmaku-drop-modes: 4 5"},
+      {{"--to", "ass", "--danmaku-block", "", "a.srt"}, "bad --danmaku-block"},
+      {{"--to", "ass", "--danmaku-block", "a\nb", "a.srt"}, "bad --danmaku-block: a\nb"},
+      {{"--to", "ass", "--danmaku-block-file", "nul.txt", "a.srt"},
+       "bad --danmaku-block-file: nul.txt (a text file: it holds a NUL byte)"},
+      {{"--to", "ass", "--danmaku-overlap=yes", "a.srt"}, "option takes no value: --danmaku-overlap"},
+      {{"--to", "ass", "a.srt", "--danmaku-scroll"}, "missing value for: --danmaku-scroll"},
+      {{"--ass-res", "1280x720", "a.srt"}, "--ass-res needs --to FORMAT"},
+      {{"--cues", "--danmaku-overlap", "a.srt"}, "--danmaku-overlap needs --to FORMAT"},
+      {{"--info", "--ttml-lang=en", "a.srt"}, "--ttml-lang needs --to FORMAT"},
   };
   // clang-format on
   for (const Row &row : rows) {

@@ -32,13 +32,14 @@ constexpr int32_t no_format = -2;  // what sub_format_id() gives for no name
 
 constexpr const char *usage_text =
     "usage: subparse [READ] [RETIMING] [--cues] FILE|-\n"
-    "       subparse [READ] [RETIMING] --to FORMAT [-o OUT] [--force] FILE|-\n"
-    "       subparse [READ] [RETIMING] --to FORMAT -d DIR [--force] FILE...\n"
+    "       subparse [READ] [RETIMING] --to FORMAT [WRITE] [-o OUT] [--force] FILE|-\n"
+    "       subparse [READ] [RETIMING] --to FORMAT [WRITE] -d DIR [--force] FILE...\n"
     "       subparse [READ] [RETIMING] --info FILE|-...\n"
     "       subparse [-e ENCODING] --detect FILE|-...\n"
     "       subparse --help | --version\n"
     "READ is any of [-f FORMAT] [-e ENCODING] [-r READING] [--microdvd-fps RATE],\n"
-    "RETIMING any of [--fps FROM:TO] [--shift TIME] [--sort].\n"
+    "RETIMING any of [--fps FROM:TO] [--shift TIME] [--sort], WRITE any of the\n"
+    "options of Writing and Danmaku as ASS below.\n"
     "\n"
     "Parses subtitle, lyrics or danmaku files. Prints the result as one JSON\n"
     "document on standard output, or one line per cue (--cues), or converts it\n"
@@ -122,16 +123,64 @@ constexpr const char *usage_text =
     "  --sort       order the cues by start time (cues that start together keep\n"
     "               their order)\n"
     "\n"
+    "Writing (with --to; each writer takes the options of its format):\n"
+    "  --vtt-header TEXT\n"
+    "               WebVTT: text after 'WEBVTT ' on the first line (no line\n"
+    "               break, no '-->')\n"
+    "  --ass-res WxH\n"
+    "               ASS: the play resolution, such as 1280x720, each 1 to 16384\n"
+    "               (default 1920x1080); danmaku are laid out in it\n"
+    "  --ass-font NAME\n"
+    "               ASS: the styles' font (default Arial; no comma)\n"
+    "  --ass-font-size SIZE\n"
+    "               ASS: the Default style's font size, above 0 and at most\n"
+    "               10000 (default 54)\n"
+    "  --ttml-lang TAG\n"
+    "               TTML: the document's xml:lang, such as en or fr-CA\n"
+    "\n"
+    "Danmaku as ASS: --to ass lays the comments of a Bilibili or AcFun file out\n"
+    "as the sites' players show them, in rows, never on top of each other; the\n"
+    "comments left out are counted in warnings such as\n"
+    "'warning: danmaku: 12 comments dropped: no free row'.\n"
+    "  --danmaku-font-size PX\n"
+    "               pixels of a normal comment (size 25; the small 18 and large\n"
+    "               36 scale it), 1 to 1000 (default 50)\n"
+    "  --danmaku-scroll SECONDS\n"
+    "               how long a scrolling comment takes to cross the screen: 0.5\n"
+    "               to 60 seconds, at most 3 digits after the point, such as 8\n"
+    "               or 6.5 (default 8)\n"
+    "  --danmaku-fixed SECONDS\n"
+    "               how long a top or bottom comment stays, as above (default 4)\n"
+    "  --danmaku-opacity OPACITY\n"
+    "               the comments' opacity, above 0 and at most 1 (default 0.8)\n"
+    "  --danmaku-share SHARE\n"
+    "               the share of the height, from the top, that scrolling\n"
+    "               comments may use, above 0 and at most 1 (default 1: all)\n"
+    "  --danmaku-overlap\n"
+    "               a comment that finds no free row takes the row that frees\n"
+    "               first, over other comments, instead of being dropped\n"
+    "  --danmaku-drop-modes LIST\n"
+    "               drop the comments of these modes, comma-separated, 1 to 31\n"
+    "               (1 scrolling, 4 bottom, 5 top, 6 reverse, 7 positioned),\n"
+    "               such as 4,5,7; given again, the lists add up\n"
+    "  --danmaku-block WORD\n"
+    "               drop the comments whose text contains WORD (letter case\n"
+    "               matters); may be given any number of times\n"
+    "  --danmaku-block-file FILE\n"
+    "               --danmaku-block for each line of FILE (UTF-8, LF or CR LF\n"
+    "               line ends; empty lines ignored, spaces kept)\n"
+    "\n"
     "  -h, --help   print this help\n"
     "  --version    print the version\n"
     "\n"
-    "FILE - reads standard input. Times show as H:MM:SS.mmm. Warnings go to\n"
-    "standard error as 'warning: TEXT' (with several files, after\n"
-    "'subparse: FILE: '). Exit status: 0 on success; 1 to 6 the failure code of\n"
-    "the parse or of the library (1 unknown format, 2 decoding failed, 3 empty\n"
-    "input, 4 out of memory, 5 nothing could be parsed, 6 an unusable value);\n"
-    "64 usage error; 66 unreadable file; 73 an output file could not be written\n"
-    "(or would replace an input); 74 standard output could not be written.\n"
+    "FILE - reads standard input. Times show as H:MM:SS.mmm. Warnings (the\n"
+    "parse's, then the writer's) go to standard error as 'warning: TEXT' (with\n"
+    "several files, after 'subparse: FILE: '). Exit status: 0 on success; 1 to\n"
+    "6 the failure code of the parse or of the library (1 unknown format,\n"
+    "2 decoding failed, 3 empty input, 4 out of memory, 5 nothing could be\n"
+    "parsed, 6 an unusable value); 64 usage error; 66 unreadable file (an input\n"
+    "or a --danmaku-block-file); 73 an output file could not be written (or\n"
+    "would replace an input); 74 standard output could not be written.\n"
     "--detect exits 0 when it names a format or none, and fails as a parse\n"
     "does only when the bytes cannot be decoded (2) or memory runs out (4).\n"
     "With several FILEs every file is handled whatever the others give, and\n"
@@ -141,7 +190,15 @@ constexpr const char *usage_text =
     "  subparse --to srt -o movie.srt movie.ttml\n"
     "  subparse --shift 2000 --to srt -o later.srt movie.srt\n"
     "  subparse --fps 25:23.976 --to srt -o film.srt pal.srt\n"
-    "  subparse --to vtt -d web/ subs/*.srt\n";
+    "  subparse --to vtt -d web/ subs/*.srt\n"
+    "  subparse --to ass --ass-res 1280x720 --danmaku-drop-modes 7 \\\n"
+    "           --danmaku-block-file words.txt -o comments.ass comments.xml\n";
+
+SubWriteOptions default_write_options() {
+  SubWriteOptions o;
+  sub_write_options_init(&o);
+  return o;
+}
 
 struct Options {
   int32_t format = SUB_FMT_AUTO;
@@ -162,6 +219,12 @@ struct Options {
   int64_t shift_ms = 0;
   bool sort = false;
   std::vector<const char *> paths;
+  // The writers' options; convert() points danmaku_block_words at
+  // block_words, which holds every word only once the files are read.
+  SubWriteOptions write = default_write_options();
+  std::string block_words;                // line-feed separated
+  std::vector<const char *> block_files;  // read after the command line
+  std::string_view first_write_option;    // as spelled, for "needs --to"
 };
 
 int usage_error(const char *message, std::string_view arg, const char *hint = nullptr) {
@@ -187,9 +250,26 @@ enum class Opt {
   fps,
   shift,
   sort,
+  vtt_header,
+  ass_res,
+  ass_font,
+  ass_font_size,
+  ttml_lang,
+  danmaku_font_size,
+  danmaku_scroll,
+  danmaku_fixed,
+  danmaku_opacity,
+  danmaku_share,
+  danmaku_overlap,
+  danmaku_drop_modes,
+  danmaku_block,
+  danmaku_block_file,
   help,
   version
 };
+
+// The options that only --to uses.
+bool is_write_option(Opt id) { return id >= Opt::vtt_header && id <= Opt::danmaku_block_file; }
 
 struct OptionDesc {
   std::string_view long_name;
@@ -199,14 +279,36 @@ struct OptionDesc {
 };
 
 constexpr OptionDesc option_table[] = {
-    {"format", Opt::format, 'f', true},   {"encoding", Opt::encoding, 'e', true},
-    {"reading", Opt::reading, 'r', true}, {"microdvd-fps", Opt::microdvd_fps, 0, true},
-    {"cues", Opt::cues, 0, false},        {"detect", Opt::detect, 0, false},
-    {"info", Opt::info, 0, false},        {"to", Opt::to, 0, true},
-    {"output", Opt::output, 'o', true},   {"output-dir", Opt::output_dir, 'd', true},
-    {"force", Opt::force, 0, false},      {"fps", Opt::fps, 0, true},
-    {"shift", Opt::shift, 0, true},       {"sort", Opt::sort, 0, false},
-    {"help", Opt::help, 'h', false},      {"version", Opt::version, 0, false},
+    {"format", Opt::format, 'f', true},
+    {"encoding", Opt::encoding, 'e', true},
+    {"reading", Opt::reading, 'r', true},
+    {"microdvd-fps", Opt::microdvd_fps, 0, true},
+    {"cues", Opt::cues, 0, false},
+    {"detect", Opt::detect, 0, false},
+    {"info", Opt::info, 0, false},
+    {"to", Opt::to, 0, true},
+    {"output", Opt::output, 'o', true},
+    {"output-dir", Opt::output_dir, 'd', true},
+    {"force", Opt::force, 0, false},
+    {"fps", Opt::fps, 0, true},
+    {"shift", Opt::shift, 0, true},
+    {"sort", Opt::sort, 0, false},
+    {"help", Opt::help, 'h', false},
+    {"version", Opt::version, 0, false},
+    {"vtt-header", Opt::vtt_header, 0, true},
+    {"ass-res", Opt::ass_res, 0, true},
+    {"ass-font", Opt::ass_font, 0, true},
+    {"ass-font-size", Opt::ass_font_size, 0, true},
+    {"ttml-lang", Opt::ttml_lang, 0, true},
+    {"danmaku-font-size", Opt::danmaku_font_size, 0, true},
+    {"danmaku-scroll", Opt::danmaku_scroll, 0, true},
+    {"danmaku-fixed", Opt::danmaku_fixed, 0, true},
+    {"danmaku-opacity", Opt::danmaku_opacity, 0, true},
+    {"danmaku-share", Opt::danmaku_share, 0, true},
+    {"danmaku-overlap", Opt::danmaku_overlap, 0, false},
+    {"danmaku-drop-modes", Opt::danmaku_drop_modes, 0, true},
+    {"danmaku-block", Opt::danmaku_block, 0, true},
+    {"danmaku-block-file", Opt::danmaku_block_file, 0, true},
 };
 
 const OptionDesc *option_by_long_name(std::string_view name) {
@@ -302,9 +404,134 @@ bool parse_rate(std::string_view s, double *rate) {
   return std::isfinite(*rate) && *rate > 0;
 }
 
+// A --ass-res value: WIDTHxHEIGHT, each 1 to 16384.
+bool parse_resolution(std::string_view s, int32_t *x, int32_t *y) {
+  const size_t sep = s.find_first_of("xX");
+  if (sep == std::string_view::npos) return false;
+  uint64_t w = 0, h = 0;
+  if (!parse_digits(s.substr(0, sep), 5, &w) || !parse_digits(s.substr(sep + 1), 5, &h))
+    return false;
+  if (w < 1 || w > 16384 || h < 1 || h > 16384) return false;
+  *x = static_cast<int32_t>(w);
+  *y = static_cast<int32_t>(h);
+  return true;
+}
+
+// A duration in seconds, to the millisecond: digits, then optionally a point
+// and 1 to 3 digits; 0.5 to 60 seconds. Read without floating point, so that
+// 6.5 is exactly 6500 ms.
+bool parse_seconds(std::string_view s, int32_t *ms) {
+  uint64_t whole = 0, fraction = 0;
+  const size_t dot = s.find('.');
+  if (!parse_digits(s.substr(0, dot), 9, &whole)) return false;
+  if (dot != std::string_view::npos) {
+    const std::string_view digits = s.substr(dot + 1);
+    if (!parse_digits(digits, 3, &fraction)) return false;
+    for (size_t n = digits.size(); n < 3; ++n) fraction *= 10;
+  }
+  const uint64_t total = whole * 1000 + fraction;
+  if (total < 500 || total > 60000) return false;
+  *ms = static_cast<int32_t>(total);
+  return true;
+}
+
+// A share such as an opacity: a decimal number above 0 and at most 1.
+bool parse_share(std::string_view s, double *share) {
+  return parse_decimal(s, share) && *share > 0 && *share <= 1;
+}
+
+// A --danmaku-drop-modes list: modes of 1 to 31, comma-separated, added to
+// the bit mask (bit m for mode m).
+bool parse_modes(std::string_view s, uint32_t *mask) {
+  uint32_t modes = 0;
+  for (;;) {
+    const size_t comma = s.find(',');
+    uint64_t mode = 0;
+    if (!parse_digits(s.substr(0, comma), 2, &mode) || mode < 1 || mode > 31) return false;
+    modes |= 1u << mode;
+    if (comma == std::string_view::npos) break;
+    s.remove_prefix(comma + 1);
+  }
+  *mask |= modes;
+  return true;
+}
+
+inline bool has_any(std::string_view s, std::string_view chars) {
+  return s.find_first_of(chars) != std::string_view::npos;
+}
+
+// A usage error for the value of a writing option: "bad --OPTION: VALUE".
+int bad_value(std::string_view shown, std::string_view value, const char *hint) {
+  return usage_error(("bad " + std::string(shown)).c_str(), value, hint);
+}
+
 bool is_writable_format(int32_t format) {
   return format == SUB_FMT_SRT || format == SUB_FMT_VTT || format == SUB_FMT_ASS ||
          format == SUB_FMT_LRC || format == SUB_FMT_TTML || format == SUB_FMT_JSON;
+}
+
+// Stores the value of a writing option, checked as the library checks it,
+// so that a bad value is a usage error before any file is read; returns -1
+// to go on, else an exit status. `v` is a whole argument, NUL-terminated in
+// argv, which outlives every write: the texts are kept as pointers.
+int apply_write_value(Opt id, std::string_view shown, std::string_view v, Options *opt) {
+  SubWriteOptions &w = opt->write;
+  switch (id) {
+    case Opt::vtt_header:
+      if (has_any(v, "\r\n") || v.find("-->") != std::string_view::npos)
+        return bad_value(shown, v, "one line, without '-->'");
+      w.vtt_header = v.data();
+      return -1;
+    case Opt::ass_res:
+      if (!parse_resolution(v, &w.ass_play_res_x, &w.ass_play_res_y))
+        return bad_value(shown, v, "WIDTHxHEIGHT, each 1 to 16384, such as 1280x720");
+      return -1;
+    case Opt::ass_font:
+      if (v.empty() || has_any(v, ",\r\n"))
+        return bad_value(shown, v, "a font name without commas or line breaks");
+      w.ass_font = v.data();
+      return -1;
+    case Opt::ass_font_size:
+      if (!parse_decimal(v, &w.ass_font_size) || w.ass_font_size <= 0 || w.ass_font_size > 10000)
+        return bad_value(shown, v, "a size above 0 and at most 10000");
+      return -1;
+    case Opt::ttml_lang:
+      if (has_any(v, "\"<>&\r\n")) return bad_value(shown, v, "a language tag such as en or fr-CA");
+      w.ttml_lang = v.data();
+      return -1;
+    case Opt::danmaku_font_size:
+      if (!parse_decimal(v, &w.danmaku_font_size) || w.danmaku_font_size < 1 ||
+          w.danmaku_font_size > 1000)
+        return bad_value(shown, v, "pixels from 1 to 1000");
+      return -1;
+    case Opt::danmaku_scroll:
+    case Opt::danmaku_fixed:
+      if (!parse_seconds(v, id == Opt::danmaku_scroll ? &w.danmaku_scroll_ms : &w.danmaku_fixed_ms))
+        return bad_value(shown, v, "seconds from 0.5 to 60, such as 8 or 6.5");
+      return -1;
+    case Opt::danmaku_opacity:
+      if (!parse_share(v, &w.danmaku_opacity))
+        return bad_value(shown, v, "a number above 0 and at most 1, such as 0.8");
+      return -1;
+    case Opt::danmaku_share:
+      if (!parse_share(v, &w.danmaku_scroll_share))
+        return bad_value(shown, v, "a number above 0 and at most 1, such as 0.5");
+      return -1;
+    case Opt::danmaku_drop_modes:
+      if (!parse_modes(v, &w.danmaku_drop_modes))
+        return bad_value(shown, v, "modes from 1 to 31, comma-separated, such as 4,5,7");
+      return -1;
+    case Opt::danmaku_block:
+      if (v.empty() || has_any(v, "\n"))
+        return bad_value(shown, v, "a word that is not empty, without line feeds");
+      opt->block_words.append(v).push_back('\n');
+      return -1;
+    case Opt::danmaku_block_file:
+      if (v.empty()) return bad_value(shown, v, "a file name");
+      opt->block_files.push_back(v.data());
+      return -1;
+    default: return usage_error("unexpected value for", shown);
+  }
 }
 
 // Stores one option's value; returns -1 to go on, else an exit status.
@@ -351,7 +578,7 @@ int apply_value(Opt id, std::string_view shown, const char *value, Options *opt)
       if (!parse_shift(v, &opt->shift_ms))
         return usage_error("bad --shift", v, "milliseconds such as -2000, or [-]hh:mm:ss.mmm");
       return -1;
-    default: return usage_error("unexpected value for", shown);
+    default: return apply_write_value(id, shown, v, opt);
   }
 }
 
@@ -365,6 +592,8 @@ int check_combination(const Options &opt) {
     return usage_error("--to does not combine with", opt.info     ? "--info"
                                                      : opt.detect ? "--detect"
                                                                   : "--cues");
+  if (!converting && !opt.first_write_option.empty())
+    return usage_error((std::string(opt.first_write_option) + " needs --to FORMAT").c_str(), "");
   if (!converting && (opt.output || opt.output_dir))
     return usage_error(opt.output ? "-o needs --to FORMAT" : "-d needs --to FORMAT", "");
   if (opt.output && opt.output_dir) return usage_error("-o does not combine with", "-d");
@@ -421,6 +650,8 @@ int parse_args(int argc, char **argv, Options *opt) {
       }
     }
     if (!desc) return usage_error("unknown option", shown);
+    if (is_write_option(desc->id) && opt->first_write_option.empty())
+      opt->first_write_option = shown;
     if (!desc->takes_value) {
       if (value) return usage_error("option takes no value", shown);
       switch (desc->id) {
@@ -431,6 +662,7 @@ int parse_args(int argc, char **argv, Options *opt) {
         case Opt::info: opt->info = true; break;
         case Opt::force: opt->force = true; break;
         case Opt::sort: opt->sort = true; break;
+        case Opt::danmaku_overlap: opt->write.danmaku_overflow = SUB_DANMAKU_OVERLAP; break;
         default: break;
       }
       continue;
@@ -477,6 +709,33 @@ bool read_all(const char *path, std::string *data, std::string *error) {
   }
   if (!is_stdin) close(fd);
   return ok;
+}
+
+// Reads the --danmaku-block-file files into the block words: a word per
+// line (LF or CR LF), empty lines left out, a UTF-8 byte-order mark skipped.
+// Returns -1 to go on, 66 for a file that cannot be read, 64 for one that
+// holds a NUL byte (the library takes the words as one C string).
+int load_block_files(Options *opt) {
+  for (const char *path : opt->block_files) {
+    std::string data;
+    std::string error;
+    if (!read_all(path, &data, &error)) {
+      std::fprintf(stderr, "subparse: --danmaku-block-file %s: %s\n", path, error.c_str());
+      return exit_no_input;
+    }
+    if (data.find('\0') != std::string::npos)
+      return usage_error("bad --danmaku-block-file", path, "a text file: it holds a NUL byte");
+    std::string_view rest = data;
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+    while (!rest.empty()) {
+      const size_t nl = rest.find('\n');
+      std::string_view word = rest.substr(0, nl);
+      rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+      if (!word.empty() && word.back() == '\r') word.remove_suffix(1);
+      if (!word.empty()) opt->block_words.append(word).push_back('\n');
+    }
+  }
+  return -1;
 }
 
 // Writes a time in milliseconds as [-]H:MM:SS.mmm.
@@ -536,10 +795,10 @@ const char *describe_code(int32_t code) {
   }
 }
 
-// Prints the warnings on standard error; `label` (the file's name, or null
-// when only one file is handled) tells whose they are.
-void print_warnings(const char *label, const SubDoc *doc) {
-  for (int32_t i = 0; i < sub_doc_warning_count(doc); ++i) {
+// Prints the warnings from the `from`th on standard error; `label` (the
+// file's name, or null when only one file is handled) tells whose they are.
+void print_warnings(const char *label, const SubDoc *doc, int32_t from = 0) {
+  for (int32_t i = from; i < sub_doc_warning_count(doc); ++i) {
     const char *warning = sub_doc_warning(doc, i);
     if (!warning) continue;
     if (label) std::fprintf(stderr, "subparse: %s: ", label);
@@ -933,12 +1192,18 @@ int write_output(Run *run, const char *input, const std::string &target, std::st
   return 0;
 }
 
-// Writes a document in the --to format to standard output, -o or -d.
-int convert(Run *run, const char *path, SubDoc *doc) {
+// Writes a document in the --to format to standard output, -o or -d. The
+// warnings the writer adds to the document (danmaku it left out) are printed
+// as the parse's are; `label` as print_warnings() takes it.
+int convert(Run *run, const char *path, const char *label, SubDoc *doc) {
   const Options &opt = run->opt;
+  SubWriteOptions options = opt.write;
+  options.danmaku_block_words = opt.block_words.c_str();
   TextOwner text;
   size_t len = 0;
-  const int32_t code = sub_doc_write(doc, opt.to, nullptr, &text.text, &len);
+  const int32_t warned = sub_doc_warning_count(doc);
+  const int32_t code = sub_doc_write(doc, opt.to, &options, &text.text, &len);
+  print_warnings(label, doc, warned);
   if (code != SUB_OK) {
     std::fprintf(stderr, "subparse: %s: cannot write as %s: %s (code %" PRId32 ")\n", path,
                  file_extension(opt.to).c_str(), describe_code(code), code);
@@ -967,14 +1232,15 @@ int process(Run *run, const char *path, bool several) {
   }
   DocOwner owner;
   const int32_t code = parse(opt, data, opt.format, &owner);
-  print_warnings(several ? path : nullptr, owner.doc);
+  const char *label = several ? path : nullptr;
+  print_warnings(label, owner.doc);
   if (code != SUB_OK) return report_failure(path, owner.doc, code);
   if (const int32_t retimed = retime(opt, owner.doc); retimed != SUB_OK) {
     std::fprintf(stderr, "subparse: %s: retiming failed: %s (code %" PRId32 ")\n", path,
                  describe_code(retimed), retimed);
     return failure_status(retimed);
   }
-  if (opt.to != no_format) return convert(run, path, owner.doc);
+  if (opt.to != no_format) return convert(run, path, label, owner.doc);
   if (opt.cues) {
     print_cues(owner.doc);
   } else {
@@ -1011,6 +1277,7 @@ int process_all(const Options &opt) {
 int main(int argc, char **argv) {
   Options opt;
   if (const int status = parse_args(argc, argv, &opt); status >= 0) return status;
+  if (const int status = load_block_files(&opt); status >= 0) return status;
   if (opt.info) return info_all(opt);
   if (opt.detect) return detect_all(opt);
   return process_all(opt);

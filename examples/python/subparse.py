@@ -49,6 +49,18 @@ folder first, which then takes the file's name, so that a failure never
 leaves a half-written file. Options are keyword arguments: vtt_header=,
 ass_play_res=(x, y) (or ass_play_res_x=, ass_play_res_y=), ass_font=,
 ass_font_size=, ttml_lang=; the library's defaults stand for those not given.
+Danmaku written as ASS are laid out as the sites' players show them, with
+danmaku_font_size=, danmaku_scroll_ms=, danmaku_fixed_ms=, danmaku_opacity=,
+danmaku_scroll_share=, danmaku_overflow="drop"|"overlap",
+danmaku_drop_modes=(4, 5, 7), danmaku_block_words=["word", ...] and
+danmaku_measure=lambda text, font_px: width (see Result.write); the comments
+the layout leaves out are counted in warnings that Result.warnings holds
+after the write:
+
+    with lib.parse(open("comments.xml", "rb").read()) as result:
+        result.save("comments.ass", ass_play_res=(1280, 720), danmaku_drop_modes=(7,))
+        print(result.warnings)   # e.g. ('danmaku: 3 comments dropped: filtered out',)
+
 Retiming changes the document in place: shift(ms), scale(from_fps, to_fps)
 and sort() each return the Result, so that calls chain. A format with no
 writer, or an option value the library refuses, raises ValueError.
@@ -70,8 +82,9 @@ import os
 import stat
 import sys
 import threading
+import warnings as pywarnings
 from dataclasses import dataclass
-from typing import Iterator, Optional, Tuple, Union
+from typing import Callable, Iterable, Iterator, Optional, Tuple, Union
 
 # Format identifiers and return codes, as subparse.h defines them.
 SUB_FMT_AUTO = -1
@@ -101,6 +114,11 @@ SUB_ERR_NOMEM = 4
 SUB_ERR_NOCUES = 5
 SUB_ERR_ARGUMENT = 6  # document API only: an argument or option value it cannot use
 
+# Values of SubWriteOptions.danmaku_overflow.
+SUB_DANMAKU_DROP = 0
+SUB_DANMAKU_OVERLAP = 1
+_OVERFLOWS = {"drop": SUB_DANMAKU_DROP, "overlap": SUB_DANMAKU_OVERLAP}
+
 FORMATS = ("srt", "vtt", "ass", "microdvd", "subviewer", "ttml", "ytxml", "lrc", "sami",
            "bilibili", "acfun")
 # The formats sub_doc_write() writes, by the names sub_format_id() takes
@@ -125,13 +143,23 @@ class SubParseOptions(ctypes.Structure):
                 ("microdvd_fps", ctypes.c_double)]
 
 
+# double (*danmaku_measure)(const char *text, double font_px, void *user)
+DanmakuMeasure = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.c_char_p, ctypes.c_double,
+                                  ctypes.c_void_p)
+
+
 class SubWriteOptions(ctypes.Structure):
     """struct SubWriteOptions; fill it with sub_write_options_init_size() first."""
 
     _fields_ = [("size", ctypes.c_size_t), ("vtt_header", ctypes.c_char_p),
                 ("ass_play_res_x", ctypes.c_int32), ("ass_play_res_y", ctypes.c_int32),
                 ("ass_font", ctypes.c_char_p), ("ass_font_size", ctypes.c_double),
-                ("ttml_lang", ctypes.c_char_p)]
+                ("ttml_lang", ctypes.c_char_p),
+                ("danmaku_font_size", ctypes.c_double), ("danmaku_scroll_ms", ctypes.c_int32),
+                ("danmaku_fixed_ms", ctypes.c_int32), ("danmaku_opacity", ctypes.c_double),
+                ("danmaku_scroll_share", ctypes.c_double), ("danmaku_overflow", ctypes.c_int32),
+                ("danmaku_drop_modes", ctypes.c_uint32), ("danmaku_block_words", ctypes.c_char_p),
+                ("danmaku_measure", DanmakuMeasure), ("danmaku_measure_user", ctypes.c_void_p)]
 
 
 # name: (result type, argument types), exactly as subparse.h declares them.
@@ -237,17 +265,130 @@ _WRITE_OPTION_RULES = {
     "ass_font": "a name that is not empty, free of commas and line breaks",
     "ass_font_size": "above 0 and at most 10000",
     "ttml_lang": "free of quotes, '<', '>', '&' and line breaks",
+    "danmaku_font_size": "1 to 1000 pixels",
+    "danmaku_scroll_ms": "500 to 60000",
+    "danmaku_fixed_ms": "500 to 60000",
+    "danmaku_opacity": "above 0 and at most 1",
+    "danmaku_scroll_share": "above 0 and at most 1",
+    "danmaku_overflow": "'drop' or 'overlap'",
+    "danmaku_drop_modes": "modes from 1 to 31",
+    "danmaku_block_words": "words free of line feeds",
+    "danmaku_measure": "a callable (text, font_px) -> width",
 }
 _TEXT_OPTIONS = ("vtt_header", "ass_font", "ttml_lang")
+_REAL_OPTIONS = ("ass_font_size", "danmaku_font_size", "danmaku_opacity", "danmaku_scroll_share")
 _WRITERS_TEXT = "srt, vtt (webvtt), ass (ssa), lrc, ttml (dfxp), json"
 
 
-def _write_options(lib, options: dict) -> Tuple[SubWriteOptions, dict]:
+class _Measure:
+    """The host's danmaku_measure as the library calls it. An exception in
+    it cannot cross the C library: the library's estimate stands in
+    (-1.0 asks for it), the first exception is kept, and after the write
+    an Exception becomes a RuntimeWarning while a KeyboardInterrupt or
+    SystemExit is raised again (the measure is not called once one came)."""
+
+    def __init__(self, measure: Callable[[str, float], float]):
+        self.measure = measure
+        self.error: Optional[BaseException] = None
+        self.failures = 0
+        # Kept here, and so alive as long as the options are: the library
+        # calls it through this object's address.
+        self.pointer = DanmakuMeasure(self._call)
+
+    def _call(self, text: Optional[bytes], font_px: float, _user) -> float:
+        if self.error is not None and not isinstance(self.error, Exception):
+            return -1.0
+        try:
+            return float(self.measure(_text(text), font_px))
+        except BaseException as error:  # nothing may unwind through the C library
+            self.failures += 1
+            if self.error is None:
+                self.error = error
+            return -1.0
+
+    def report(self) -> None:
+        """After the write: what the measure raised, if anything."""
+        if self.error is None:
+            return
+        if not isinstance(self.error, Exception):
+            raise self.error
+        pywarnings.warn(f"subparse: danmaku_measure raised {self.error!r}; the library's estimate "
+                        f"stood in for {self.failures} text(s)", RuntimeWarning, stacklevel=4)
+
+
+def _int32(name: str, value) -> int:
+    """An integer member, refused here when ctypes would cut it silently."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an integer, not bool")
+    try:
+        value = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+    if not _INT32_MIN <= value <= _INT32_MAX:
+        raise ValueError(f"{name} {value} is out of range: it must be {_WRITE_OPTION_RULES[name]}")
+    return value
+
+
+def _iterable(name: str, value, what: str) -> list:
+    # A str is iterable too, one character at a time: never what was meant.
+    if isinstance(value, (str, bytes, bytearray)):
+        raise TypeError(f"{name} must be an iterable of {what}, not a single "
+                        f"{type(value).__name__}")
+    try:
+        return list(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an iterable of {what}, not "
+                        f"{type(value).__name__}") from None
+
+
+def _drop_modes(value: Iterable[int]) -> int:
+    """The bit mask of an iterable of danmaku modes (bit m for mode m)."""
+    mask = 0
+    for mode in _iterable("danmaku_drop_modes", value, "modes"):
+        if isinstance(mode, bool):
+            raise TypeError("danmaku_drop_modes holds a bool, not a mode")
+        try:
+            mode = operator.index(mode)
+        except TypeError:
+            raise TypeError(f"danmaku_drop_modes holds {mode!r}, not an integer mode") from None
+        if not 1 <= mode <= 31:
+            raise ValueError(f"danmaku_drop_modes holds mode {mode}: modes are 1 to 31")
+        mask |= 1 << mode
+    return mask
+
+
+def _block_words(value: Iterable[str]) -> bytes:
+    """The library's line-feed separated words; empty words, which the
+    library skips, are left out."""
+    words = []
+    for word in _iterable("danmaku_block_words", value, "words"):
+        if not isinstance(word, str):
+            raise TypeError(f"danmaku_block_words holds {word!r}, not a str")
+        if "\n" in word or "\0" in word:
+            raise ValueError(f"danmaku_block_words holds {word!r}: a word cannot hold a line feed "
+                             "or a NUL character")
+        if word:
+            words.append(word)
+    return "\n".join(words).encode("utf-8")
+
+
+class _WriteOptions:
+    """The SubWriteOptions of a write, with what must live as long as it:
+    the values given by member name (for the message should the library
+    refuse one) and the measure callback."""
+
+    def __init__(self, struct: SubWriteOptions, given: dict, measure: Optional[_Measure]):
+        self.struct = struct
+        self.given = given
+        self.measure = measure
+
+
+def _write_options(lib, options: dict) -> _WriteOptions:
     """The SubWriteOptions of write()'s keyword arguments, the library's
-    defaults standing for those missing or None, and the values given by
-    member name (for the message should the library refuse one). Types, NULs
-    and 32-bit ranges are checked here, since ctypes would cut a long integer
-    silently; the library judges every value that reaches it."""
+    defaults standing for those missing or None. Types, NULs, 32-bit ranges
+    and the danmaku options this module translates (overflow, modes, words)
+    are checked here, since ctypes would cut a long integer silently; the
+    library judges every value that reaches it."""
     unknown = sorted(set(options) - {"ass_play_res", *_WRITE_OPTION_RULES})
     if unknown:
         raise TypeError(f"unknown write option {', '.join(unknown)}; known: ass_play_res, "
@@ -263,6 +404,7 @@ def _write_options(lib, options: dict) -> Tuple[SubWriteOptions, dict]:
             raise TypeError(f"ass_play_res must be a pair (x, y), not {pair!r}") from None
     struct = SubWriteOptions()
     lib.sub_write_options_init_size(ctypes.byref(struct), ctypes.sizeof(struct))
+    measure = None
     for name, value in given.items():
         if name in _TEXT_OPTIONS:
             if not isinstance(value, str):
@@ -270,20 +412,29 @@ def _write_options(lib, options: dict) -> Tuple[SubWriteOptions, dict]:
             value = value.encode("utf-8")
             if b"\0" in value:
                 raise ValueError(f"{name} contains a NUL character")
-        elif name == "ass_font_size":
+        elif name in _REAL_OPTIONS:
             value = _real(name, value)
+        elif name == "danmaku_overflow":
+            if not isinstance(value, str):
+                raise TypeError(f"danmaku_overflow must be 'drop' or 'overlap', not "
+                                f"{type(value).__name__}")
+            if value not in _OVERFLOWS:
+                raise ValueError(f"danmaku_overflow must be 'drop' or 'overlap', not {value!r}")
+            value = _OVERFLOWS[value]
+        elif name == "danmaku_drop_modes":
+            value = _drop_modes(value)
+        elif name == "danmaku_block_words":
+            value = _block_words(value)
+        elif name == "danmaku_measure":
+            if not callable(value):
+                raise TypeError(f"danmaku_measure must be a callable (text, font_px) -> width, "
+                                f"not {type(value).__name__}")
+            measure = _Measure(value)
+            value = measure.pointer
         else:
-            if isinstance(value, bool):
-                raise TypeError(f"{name} must be an integer, not bool")
-            try:
-                value = operator.index(value)
-            except TypeError:
-                raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
-            if not _INT32_MIN <= value <= _INT32_MAX:
-                raise ValueError(
-                    f"{name} {value} is out of range: it must be {_WRITE_OPTION_RULES[name]}")
+            value = _int32(name, value)
         setattr(struct, name, value)  # the structure keeps the bytes alive
-    return struct, given
+    return _WriteOptions(struct, given, measure)
 
 
 def _refused(given: dict) -> str:
@@ -456,18 +607,24 @@ class Result:
             raise ValueError(f"unknown format {fmt!r}; writers: {_WRITERS_TEXT}")
         return found
 
-    def _write(self, format_id: int, options: SubWriteOptions, given: dict, what: str) -> str:
+    def _write(self, format_id: int, options: _WriteOptions, what: str) -> str:
         """The text sub_doc_write() gives, its C copy freed before returning.
-        `what` names the format as the caller asked for it, for errors."""
+        `what` names the format as the caller asked for it, for errors. The
+        warnings the write adds to the document (danmaku left out of an ASS
+        layout) are read into self.warnings."""
         out, size = ctypes.c_void_p(), ctypes.c_size_t()
         with self._lock:
             doc = self._open_doc()
-            code = self._lib.sub_doc_write(doc, format_id, ctypes.byref(options), ctypes.byref(out),
-                                           ctypes.byref(size))
             try:
+                code = self._lib.sub_doc_write(doc, format_id, ctypes.byref(options.struct),
+                                               ctypes.byref(out), ctypes.byref(size))
                 data = ctypes.string_at(out.value, size.value) if code == SUB_OK and out.value else None
             finally:
                 self._lib.sub_text_free(out.value)  # NULL (None) is ignored
+                self.warnings = _warnings(self._lib, doc)
+        if options.measure is not None:
+            options.measure.report()
+        given = options.given
         if code == SUB_OK and data is not None:
             # As the accessors show them: the rare ill-formed bytes a classic
             # decoding let through become U+FFFD.
@@ -488,12 +645,27 @@ class Result:
         ass_play_res_x=/ass_play_res_y= (1920 x 1080), ass_font= ("Arial"),
         ass_font_size= (54), ttml_lang= (""). Every writer checks them all,
         whatever its format; JSON ignores them.
+        Danmaku (Bilibili, AcFun) written as ASS are laid out in rows of the
+        play resolution, with: danmaku_font_size= (50: pixels of a size-25
+        comment), danmaku_scroll_ms= (8000: how long a scrolling comment
+        crosses the screen), danmaku_fixed_ms= (4000: how long a top or
+        bottom one stays), danmaku_opacity= (0.8), danmaku_scroll_share=
+        (1: the share of the height, from the top, scrolling comments use),
+        danmaku_overflow= ("drop": a comment with no free row is left out;
+        "overlap": it takes the row that frees first), danmaku_drop_modes=
+        (an iterable of modes to leave out, such as (4, 5, 7)),
+        danmaku_block_words= (an iterable of words: a comment whose text
+        holds one is left out), danmaku_measure= (a callable
+        (text, font_px) -> width in pixels, as the host's renderer measures
+        one line; a negative or NaN width, or an exception, takes the
+        library's estimate, and an Exception raised is then reported as a
+        RuntimeWarning after the write). The comments left out are counted
+        in warnings the write adds: result.warnings holds them afterwards.
         Raises ValueError for a format with no writer or an option value the
         library refuses, TypeError for an unknown option, MemoryError when
         the library runs out of memory."""
         format_id = self._format_of(fmt)
-        struct, given = _write_options(self._lib, options)
-        return self._write(format_id, struct, given, f"format {fmt!r}")
+        return self._write(format_id, _write_options(self._lib, options), f"format {fmt!r}")
 
     def save(self, path: Union[str, os.PathLike], fmt: Union[str, int, None] = None,
              **options) -> None:
@@ -518,8 +690,7 @@ class Result:
                                  f"(writers: {_WRITERS_TEXT})")
         else:
             format_id, what = self._format_of(fmt), f"format {fmt!r}"
-        struct, given = _write_options(self._lib, options)
-        text = self._write(format_id, struct, given, what)
+        text = self._write(format_id, _write_options(self._lib, options), what)
         _replace_file(path, text.encode("utf-8"))
 
     # -- retiming --------------------------------------------------------

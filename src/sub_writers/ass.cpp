@@ -4,7 +4,7 @@
 //   ScriptType: v4.00+
 //   PlayResX: 1920
 //   PlayResY: 1080
-//   WrapStyle: 0
+//   WrapStyle: 0                    (2 for danmaku: no wrapping)
 //   ScaledBorderAndShadow: yes
 //   (blank line)
 //   [V4+ Styles]
@@ -50,7 +50,6 @@ constexpr std::string_view ass_script_info =
     "[Script Info]\n"
     "ScriptType: v4.00+\n";
 constexpr std::string_view ass_styles =
-    "WrapStyle: 0\n"
     "ScaledBorderAndShadow: yes\n"
     "\n"
     "[V4+ Styles]\n"
@@ -83,16 +82,17 @@ void ass_put_size(SubOut *out, double size) {
 inline int32_t ass_floor_cs(int32_t ms) { return ms < 0 ? 0 : ms - ms % 10; }
 
 // Appends one trimmed, non-empty display line with its braces escaped.
-// `{\` opens an override block that runs to the next `}` and is kept whole;
+// `{\` opens an override block that runs to the next `}` and is kept whole
+// (unless `keep_overrides` is false: a comment's text never styles itself);
 // every other brace gets a backslash. The next `}` is looked up once per
 // block at most and remembered, so a line full of "{\" stays linear.
-void ass_put_text(SubOut *out, std::string_view piece) {
+void ass_put_text(SubOut *out, std::string_view piece, bool keep_overrides = true) {
   size_t close = 0;  // the first '}' at or after the scan position, or npos
   bool close_known = false;
   size_t from = 0;  // start of the bytes not yet written
   for (size_t i = 0; i < piece.size(); ++i) {
     const char c = piece[i];
-    if (c == '{' && i + 1 < piece.size() && piece[i + 1] == '\\') {
+    if (keep_overrides && c == '{' && i + 1 < piece.size() && piece[i + 1] == '\\') {
       if (!close_known || (close != std::string_view::npos && close < i)) {
         close = piece.find('}', i + 2);
         close_known = true;
@@ -255,7 +255,7 @@ void ass_put_danmaku(const SubDoc *doc, const SubWriteOptions &options, SubOut *
       if (piece.empty()) return;
       if (!first) out->put("\\N");
       first = false;
-      ass_put_text(out, piece);
+      ass_put_text(out, piece, false);
     };
     if (e.kind == SubDanmakuKind::positioned) {
       const char *line = layout.texts.data ? layout.texts.data + e.text_at : "";
@@ -288,6 +288,8 @@ void sub_write_ass(const SubDoc *doc, const SubWriteOptions &options, SubOut *ou
   out->put("\nPlayResY: ");
   sub_out_uint(out, static_cast<uint64_t>(options.ass_play_res_y), 1);
   out->put('\n');
+  // Comments never wrap: a wrapped one would spill into the rows below.
+  out->put(danmaku ? "WrapStyle: 2\n" : "WrapStyle: 0\n");
   out->put(ass_styles);
   out->put(options.ass_font);
   out->put(',');

@@ -49,13 +49,22 @@ struct LayoutItem {
   double speed;
 };
 
-// Code points drawn one em wide: CJK, kana, hangul, full-width forms, emoji.
-bool layout_is_wide(uint32_t cp) {
-  return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-         (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-         (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-         (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
-         (cp >= 0x20000 && cp <= 0x3FFFD);
+// Width of a code point in ems, an upper bound of what common fonts draw
+// (a sans-serif Latin font, a CJK font for the rest): narrow ASCII (i, l,
+// punctuation) 0.4, other lower-case letters 0.6, upper-case letters, digits
+// and symbols 0.75, m, w, M, W and @ 0.95, a space 0.4; Latin, Greek and
+// Cyrillic beyond ASCII 0.8; everything else (CJK, kana, hangul, full-width
+// forms, symbols such as "…", "●", "♥", emoji) one em.
+double layout_char_ems(uint32_t cp) {
+  if (cp < 0x80) {
+    if (cp == ' ') return 0.4;
+    if (std::strchr("iljtfr.,;:!|'`()[]{}", static_cast<int>(cp)) && cp != 0) return 0.4;
+    if (cp == 'm' || cp == 'w' || cp == 'M' || cp == 'W' || cp == '@') return 0.95;
+    if (cp >= 'a' && cp <= 'z') return 0.6;
+    return 0.75;
+  }
+  if (cp >= 0xA0 && cp <= 0x52F) return 0.8;
+  return 1.0;
 }
 
 // The longest line of a cue's text, measured by the host or estimated; and
@@ -64,7 +73,8 @@ double layout_measure(const SubCue &cue, double font_px, const SubWriteOptions &
   double widest = 0;
   *lines = 0;
   SubOut piece_copy;  // the host's measure takes a NUL-terminated line
-  sub_each_piece(cue, SubBreaks::lf_cr, [&](std::string_view piece) {
+  // The lines as the ASS writer writes them: trimmed, empty ones left out.
+  sub_each_text_line(cue, [&](std::string_view piece) {
     ++*lines;
     double w = 0;
     if (o.danmaku_measure) {
@@ -295,18 +305,17 @@ bool layout_push(SubDanmakuLayout *layout, const SubDanmakuEvent &e) {
 
 double sub_danmaku_text_width(const char *text, size_t n, double font_px) {
   double ems = 0;
+  const auto *u = reinterpret_cast<const unsigned char *>(text);
   for (size_t i = 0; i < n;) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    uint32_t cp = c;
+    uint32_t cp = u[i];
     size_t len = 1;
-    if (c >= 0xC0) {
-      len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    if (cp >= 0xC0) {
+      len = cp >= 0xF0 ? 4 : cp >= 0xE0 ? 3 : 2;
       if (i + len > n) len = n - i;
-      cp = c & (0x3F >> (len - 1));
-      for (size_t k = 1; k < len; ++k)
-        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+      cp &= 0x3Fu >> (len - 1);
+      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (u[i + k] & 0x3Fu);
     }
-    ems += layout_is_wide(cp) ? 1.0 : 0.5;
+    ems += layout_char_ems(cp);
     i += len;
   }
   return ems * font_px + 2 * layout_outline;
@@ -355,7 +364,8 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
     }
     const int32_t index = order[n];
     const SubCue &cue = doc->cues[index];
-    if (!cue.is_danmu) continue;
+    // Like every writer, the layout leaves out what has no text to show.
+    if (!cue.is_danmu || (cue.danmu_mode != 7 && !sub_has_text_line(cue))) continue;
     const int32_t mode = cue.danmu_mode;
     if ((mode >= 0 && mode < 32 && (o.danmaku_drop_modes >> mode) & 1u) ||
         layout_blocked(cue, o.danmaku_block_words)) {

@@ -56,9 +56,9 @@ struct SubDanmakuLayout {
 bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &options,
                         SubDanmakuLayout *layout);
 
-// The estimated width in pixels of `n` bytes of UTF-8 text at `font_px`: a
-// full-width character (CJK, kana, hangul, full-width forms, emoji) one em,
-// any other character half an em.
+// The estimated width in pixels of `n` bytes of UTF-8 text at `font_px`,
+// with the outline: an upper bound of what common fonts draw, from 0.4 em
+// for narrow ASCII to one em for CJK and symbols (layout_char_ems).
 double sub_danmaku_text_width(const char *text, size_t n, double font_px);
 
 #endif

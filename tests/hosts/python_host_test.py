@@ -12,6 +12,7 @@ import tempfile
 import threading
 import time
 import unittest
+import warnings as pywarnings
 from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -42,6 +43,19 @@ WRITE_SAMPLE = (b"1\n00:00:01,000 --> 00:00:02,500\nfirst line\nsecond line\n\n"
 WRITE_CUES = [(1000, 2500, ("first line", "second line")), (3000, 4000, ("café",)),
               (3723450, 3725000, ("an hour in",))]
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
+# One Bilibili comment of each mode the layout shows, all at 1 s: scrolling
+# (1), bottom (4), top (5), reverse (6), positioned (7).
+EVERY_MODE = (b'<?xml version="1.0"?><i><d p="1,1,25,16777215">scrolls</d>'
+              b'<d p="1,4,25,16777215">at the bottom</d><d p="1,5,25,16777215">on top</d>'
+              b'<d p="1,6,25,16777215">backwards</d>'
+              b'<d p="1,7,25,16777215">[0.5,0.5,"1-1",3,"placed"]</d></i>')
+# Three scrolling comments at once, the last one large (size 36).
+CROWD = (b'<?xml version="1.0"?><i><d p="1,1,25,16777215">one</d>'
+         b'<d p="1,1,25,16777215">two</d><d p="1,1,36,16777215">three</d></i>')
+# Two scrolling comments a second apart: the second follows the first in
+# its row when the first is narrow enough to have moved clear of it.
+FOLLOW = (b'<?xml version="1.0"?><i><d p="1,1,25,16777215">first</d>'
+          b'<d p="2,1,25,16777215">second</d></i>')
 
 
 def cues_of(result):
@@ -517,6 +531,13 @@ class PythonHost(unittest.TestCase):
                           options.ass_play_res_y, options.ass_font, options.ass_font_size,
                           options.ttml_lang),
                          (ctypes.sizeof(options), b"", 1920, 1080, b"Arial", 54.0, b""))
+        self.assertEqual((options.danmaku_font_size, options.danmaku_scroll_ms,
+                          options.danmaku_fixed_ms, options.danmaku_opacity,
+                          options.danmaku_scroll_share, options.danmaku_overflow,
+                          options.danmaku_drop_modes, options.danmaku_block_words,
+                          bool(options.danmaku_measure), options.danmaku_measure_user),
+                         (50.0, 8000, 4000, 0.8, 1.0, subparse.SUB_DANMAKU_DROP, 0, b"", False,
+                          None))
 
     def test_microdvd_fps(self):
         one = b"{25}{50}hello\n"
@@ -585,6 +606,133 @@ class PythonHost(unittest.TestCase):
                                           ass_font="DejaVu Sans", ass_font_size=10000,
                                           ttml_lang="en-GB", ass_play_res_x=None),
                              result.write("srt"))
+
+    def test_danmaku_options_reach_the_layout(self):
+        scroll = "0:00:01.00,0:00:09.00,Danmaku,,0,0,0,,{\\an7\\move(1922,2,"
+        second_row = "\\move(1922,58,"
+        # (name, input, options, texts the output holds, texts it lacks, warnings added)
+        cases = [
+            ("the defaults", EVERY_MODE, {},
+             ["Style: Danmaku,Arial,50,", scroll, "}at the bottom\n", "}on top\n", "}backwards\n",
+              "\\pos(960,540)}placed\n", "\\alpha&H33&"], [], ()),
+            ("font size", EVERY_MODE, {"danmaku_font_size": 36}, ["Style: Danmaku,Arial,36,"],
+             ["Style: Danmaku,Arial,50,"], ()),
+            ("scroll time", EVERY_MODE, {"danmaku_scroll_ms": 6500},
+             ["0:00:01.00,0:00:07.50,Danmaku,,0,0,0,,{\\an7\\move(1922,2,"], [scroll], ()),
+            ("fixed time", EVERY_MODE, {"danmaku_fixed_ms": 2000},
+             ["0:00:01.00,0:00:03.00,Danmaku,,0,0,0,,{\\an8"], [], ()),
+            ("opacity", EVERY_MODE, {"danmaku_opacity": 0.5}, ["\\alpha&H80&}scrolls"],
+             ["\\alpha&H33&"], ()),
+            ("drop the top comment", EVERY_MODE, {"danmaku_drop_modes": [5]},
+             ["}scrolls\n", "}at the bottom\n", "}backwards\n", "}placed\n"], ["on top"],
+             ("danmaku: 1 comment dropped: filtered out",)),
+            ("drop modes from a set", EVERY_MODE, {"danmaku_drop_modes": {4, 5, 7}},
+             ["}scrolls\n", "}backwards\n"], ["at the bottom", "on top", "placed"],
+             ("danmaku: 3 comments dropped: filtered out",)),
+            ("block words, an empty one left out", EVERY_MODE,
+             {"danmaku_block_words": ("top", "", "back")},
+             ["}scrolls\n"], ["on top", "backwards"],
+             ("danmaku: 2 comments dropped: filtered out",)),
+            ("block words match letter case", EVERY_MODE, {"danmaku_block_words": ["TOP"]},
+             ["}on top\n"], [], ()),
+            ("a row each", CROWD, {}, ["}one\n", second_row, "}three\n"], [], ()),
+            ("a share of one row", CROWD, {"danmaku_scroll_share": 0.05}, ["}one\n"],
+             ["two", "three"], ("danmaku: 2 comments dropped: no free row",)),
+            ("overlap", CROWD, {"danmaku_scroll_share": 0.05, "danmaku_overflow": "overlap"},
+             ["}one\n", "}two\n", "}three\n"], [second_row], ()),
+            ("drop is the default", CROWD,
+             {"danmaku_scroll_share": 0.05, "danmaku_overflow": "drop"},
+             ["}one\n"], ["two"], ("danmaku: 2 comments dropped: no free row",)),
+            ("the play resolution places them", EVERY_MODE, {"ass_play_res": (1280, 720)},
+             ["{\\an7\\move(1282,2,", "\\pos(640,360)}placed"], [], ()),
+        ]
+        for name, data, options, has, lacks, added in cases:
+            with self.subTest(name), self.lib.parse(data) as result:
+                before = result.warnings
+                text = result.write("ass", **options)
+                for want in has:
+                    self.assertIn(want, text)
+                for unwanted in lacks:
+                    self.assertNotIn(unwanted, text)
+                self.assertEqual(result.warnings, before + added)
+                # The library reports a drop once, however often it is written.
+                self.assertEqual(result.write("ass", **options), text)
+                self.assertEqual(result.warnings, before + added)
+        # Any iterable will do.
+        with self.lib.parse(EVERY_MODE) as result:
+            text = result.write("ass", danmaku_block_words=(w for w in ["top"]),
+                                danmaku_drop_modes=(m for m in range(1, 3)))
+            self.assertNotIn("on top", text)
+            self.assertNotIn("scrolls", text)
+            self.assertEqual(result.warnings, ("danmaku: 2 comments dropped: filtered out",))
+        # save() refreshes the warnings too; a format with no layout adds none.
+        with self.lib.parse(EVERY_MODE) as result, tempfile.TemporaryDirectory() as folder:
+            self.assertIn("on top", result.write("srt", danmaku_drop_modes=[5]))
+            self.assertEqual(result.warnings, ())
+            result.save(os.path.join(folder, "out.ass"), danmaku_drop_modes=[5])
+            self.assertEqual(result.warnings, ("danmaku: 1 comment dropped: filtered out",))
+
+    def test_danmaku_measure_changes_the_layout(self):
+        calls = []
+
+        def measure(text, font_px):
+            calls.append((text, font_px))
+            return 1000.0
+
+        with self.lib.parse(CROWD) as result:
+            text = result.write("ass", danmaku_measure=measure)
+        # Each line once, with the pixels of its size (36 is 36/25 of 50).
+        self.assertEqual(sorted(calls), [("one", 50.0), ("three", 72.0), ("two", 50.0)])
+        # A scrolling comment leaves the screen by its whole width.
+        self.assertIn("\\move(1922,2,-1000,2)\\alpha&H33&}one\n", text)
+        with self.lib.parse(FOLLOW) as result:
+            narrow = result.write("ass")
+            wide = result.write("ass", danmaku_measure=lambda text, font_px: 1000.0)
+        # Estimated, the first has moved clear of the second a second later,
+        # which follows it in the top row; 1000 pixels wide, it has not.
+        self.assertIn("0:00:02.00,0:00:10.00,Danmaku,,0,0,0,,{\\an7\\move(1922,2,", narrow)
+        self.assertIn("0:00:02.00,0:00:10.00,Danmaku,,0,0,0,,{\\an7\\move(1922,58,-1000,58)",
+                      wide)
+
+    def test_danmaku_measure_failures_fall_back(self):
+        with self.lib.parse(CROWD) as result:
+            estimated = result.write("ass")
+
+            def raising(text, font_px):
+                raise ZeroDivisionError("no font")
+
+            # (name, measure, the RuntimeWarning's text or None)
+            cases = [
+                ("negative", lambda text, font_px: -1.0, None),
+                ("NaN", lambda text, font_px: float("nan"), None),
+                ("infinite", lambda text, font_px: float("inf"), None),
+                ("raises", raising, "ZeroDivisionError"),
+                ("not a number", lambda text, font_px: "wide", "ValueError"),
+                ("wrong signature", lambda text: 10.0, "TypeError"),
+            ]
+            for name, measure, warned in cases:
+                with self.subTest(name), pywarnings.catch_warnings(record=True) as caught:
+                    pywarnings.simplefilter("always")
+                    self.assertEqual(result.write("ass", danmaku_measure=measure), estimated)
+                    got = [str(w.message) for w in caught if w.category is RuntimeWarning]
+                    if warned is None:
+                        self.assertEqual(got, [])
+                    else:
+                        self.assertEqual(len(got), 1, got)
+                        self.assertIn(warned, got[0])
+                        self.assertIn("3 text(s)", got[0])
+            # An interrupt is not swallowed: raised once the write is over,
+            # the measure not called again after it.
+            calls = []
+
+            def interrupted(text, font_px):
+                calls.append(text)
+                raise KeyboardInterrupt
+
+            with self.assertRaises(KeyboardInterrupt):
+                result.write("ass", danmaku_measure=interrupted)
+            self.assertEqual(len(calls), 1)
+            self.assertEqual(result.write("ass"), estimated)  # the document is as it was
 
     def test_write_frees_the_library_text(self):
         lib = subparse.Subparse(LIBRARY)
@@ -757,6 +905,47 @@ class PythonHost(unittest.TestCase):
             ("resolution a bool", lambda r: r.write("ass", ass_play_res_x=True), TypeError, "bool"),
             ("font size a str", lambda r: r.write("ass", ass_font_size="54"), TypeError,
              "ass_font_size"),
+            # Danmaku options: the library's ranges, and what this module translates.
+            ("scroll time too short", lambda r: r.write("ass", danmaku_scroll_ms=499), ValueError,
+             r"danmaku_scroll_ms=499 \(must be 500 to 60000\)"),
+            ("fixed time past 32 bits", lambda r: r.write("ass", danmaku_fixed_ms=2**32 + 4000),
+             ValueError, "out of range"),
+            ("scroll time a float", lambda r: r.write("ass", danmaku_scroll_ms=6.5), TypeError,
+             "danmaku_scroll_ms"),
+            ("danmaku font size 0", lambda r: r.write("ass", danmaku_font_size=0), ValueError,
+             "danmaku_font_size=0"),
+            ("opacity above 1", lambda r: r.write("ass", danmaku_opacity=1.5), ValueError,
+             "danmaku_opacity"),
+            ("opacity NaN", lambda r: r.write("ass", danmaku_opacity=float("nan")), ValueError,
+             "danmaku_opacity"),
+            ("share 0", lambda r: r.write("ass", danmaku_scroll_share=0), ValueError,
+             "danmaku_scroll_share"),
+            ("share a str", lambda r: r.write("ass", danmaku_scroll_share="1"), TypeError,
+             "danmaku_scroll_share"),
+            ("unknown overflow", lambda r: r.write("ass", danmaku_overflow="stack"), ValueError,
+             "'drop' or 'overlap'"),
+            ("overflow a number", lambda r: r.write("ass", danmaku_overflow=1), TypeError,
+             "danmaku_overflow"),
+            ("modes not iterable", lambda r: r.write("ass", danmaku_drop_modes=5), TypeError,
+             "iterable of modes"),
+            ("modes a str", lambda r: r.write("ass", danmaku_drop_modes="45"), TypeError,
+             "single str"),
+            ("mode 0", lambda r: r.write("ass", danmaku_drop_modes=[0]), ValueError, "1 to 31"),
+            ("mode 32", lambda r: r.write("ass", danmaku_drop_modes=[4, 32]), ValueError,
+             "mode 32"),
+            ("mode a bool", lambda r: r.write("ass", danmaku_drop_modes=[True]), TypeError, "bool"),
+            ("mode a float", lambda r: r.write("ass", danmaku_drop_modes=[4.0]), TypeError,
+             "integer mode"),
+            ("words a str", lambda r: r.write("ass", danmaku_block_words="spoiler"), TypeError,
+             "single str"),
+            ("word with a line feed", lambda r: r.write("ass", danmaku_block_words=["a\nb"]),
+             ValueError, "line feed"),
+            ("word with a NUL", lambda r: r.write("ass", danmaku_block_words=["a\0b"]), ValueError,
+             "NUL"),
+            ("word not a str", lambda r: r.write("ass", danmaku_block_words=[b"a"]), TypeError,
+             "not a str"),
+            ("measure not callable", lambda r: r.write("ass", danmaku_measure=100.0), TypeError,
+             "danmaku_measure"),
             ("rate 0", lambda r: r.scale(0, 25), ValueError, "frame rates"),
             ("rate NaN", lambda r: r.scale(float("nan"), 25), ValueError, "frame rates"),
             ("rate a str", lambda r: r.scale("25", 24), TypeError, "from_fps"),

@@ -1,43 +1,29 @@
 // The ASS writer: the script it writes for documents read from other
 // formats, that the ASS reader gives the same cues back, and running out of
 // memory while writing.
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
+#include "writer_test_support.h"
 
 namespace {
 
-struct DocFree {
-  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
-};
-using DocPtr = std::unique_ptr<SubDoc, DocFree>;
+namespace wt = writertest;
+using wt::DocPtr;
 
 // The document of `input` read as `format`, shifted by `shift` ms. TTML is
 // read the classic way, which keeps line breaks written as references.
 DocPtr read_doc(const char *format, const std::string &input, int64_t shift = 0) {
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  options.format = sub_format_id(format);
-  if (options.format == SUB_FMT_TTML) options.reading = SUB_READING_CLASSIC;
-  SubDoc *doc = nullptr;
-  EXPECT_EQ(sub_doc_parse(input.data(), input.size(), &options, &doc), SUB_OK) << input;
-  if (doc && shift) {
-    EXPECT_EQ(sub_doc_shift(doc, shift), SUB_OK);
-  }
-  return DocPtr(doc);
+  const bool ttml = sub_format_id(format) == SUB_FMT_TTML;
+  return wt::parse_ok(input, {.format = format,
+                              .reading = ttml ? SUB_READING_CLASSIC : SUB_READING_STANDARD,
+                              .shift = shift});
 }
 
 // The written text, or "<rc N>" when writing failed.
 std::string write_ass(SubDoc *doc, const SubWriteOptions *options = nullptr) {
-  char *out = nullptr;
-  size_t len = 0;
-  const int32_t rc = sub_doc_write(doc, SUB_FMT_ASS, options, &out, &len);
-  if (rc != SUB_OK) return "<rc " + std::to_string(rc) + ">";
-  std::string text(out, len);
-  sub_text_free(out);
-  return text;
+  return wt::write(doc, SUB_FMT_ASS, options);
 }
 
 std::string ass_head(const std::string &play_res_x, const std::string &play_res_y,
@@ -64,9 +50,7 @@ std::string ass_head(const std::string &play_res_x, const std::string &play_res_
 
 const std::string kHead = ass_head("1920", "1080", "Arial", "54");
 
-std::string srt_cue(const char *times, const char *text) {
-  return std::string("1\n") + times + "\n" + text + "\n\n";
-}
+using wt::srt_cue;
 
 struct AssCase {
   const char *name;
@@ -224,22 +208,11 @@ std::string ass_escaped(std::string_view line) {
   return out;
 }
 
-std::vector<subtest::CueView> ass_expected_cues(const SubDoc *doc) {
-  std::vector<subtest::CueView> cues;
+std::vector<wt::Cue> ass_expected_cues(const SubDoc *doc) {
+  std::vector<wt::Cue> cues;
   for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
-    subtest::CueView cue{0, 0, {}};
-    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
-      std::string line = sub_doc_cue_line(doc, i, l);
-      for (const char *brk : {"\r\n", "\r", "\xE2\x80\xA8"})
-        for (size_t at; (at = line.find(brk)) != std::string::npos;)
-          line.replace(at, std::strlen(brk), "\n");
-      for (size_t from = 0; from <= line.size();) {
-        const size_t lf = std::min(line.find('\n', from), line.size());
-        const std::string_view piece = sub_sv_trim(std::string_view(line).substr(from, lf - from));
-        if (!piece.empty()) cue.lines.push_back(ass_escaped(piece));
-        from = lf + 1;
-      }
-    }
+    wt::Cue cue{0, 0, {}, {}};
+    for (const std::string &line : wt::text_lines(doc, i)) cue.lines.push_back(ass_escaped(line));
     if (cue.lines.empty()) continue;
     const auto floor_cs = [](int32_t t) { return t < 0 ? 0 : t / 10 * 10; };
     cue.start = floor_cs(sub_doc_cue_start_ms(doc, i));
@@ -253,34 +226,13 @@ std::vector<subtest::CueView> ass_expected_cues(const SubDoc *doc) {
   return cues;
 }
 
-std::vector<subtest::CueView> cues_of(const SubDoc *doc) {
-  std::vector<subtest::CueView> cues;
-  for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
-    subtest::CueView cue{sub_doc_cue_start_ms(doc, i), sub_doc_cue_end_ms(doc, i), {}};
-    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l)
-      cue.lines.emplace_back(sub_doc_cue_line(doc, i, l));
-    cues.push_back(cue);
-  }
-  return cues;
-}
-
 TEST(AssWriter, ReadsBackAsTheSameCues) {
   for (const AssCase &row : ass_cases()) {
     SCOPED_TRACE(row.name);
     DocPtr doc = read_doc(row.format, row.input, row.shift);
     ASSERT_NE(doc, nullptr);
     const std::string text = write_ass(doc.get());
-    const std::vector<subtest::CueView> want = ass_expected_cues(doc.get());
-    SubDoc *back = nullptr;
-    const int32_t rc = sub_doc_parse(text.data(), text.size(), nullptr, &back);
-    DocPtr owner(back);
-    if (want.empty()) {
-      EXPECT_EQ(rc, SUB_ERR_NOCUES);
-      continue;
-    }
-    ASSERT_EQ(rc, SUB_OK) << text;
-    EXPECT_EQ(sub_doc_format(back), SUB_FMT_ASS);
-    EXPECT_EQ(subtest::show(cues_of(back)), subtest::show(want));
+    EXPECT_EQ(wt::read_back(text, SUB_FMT_AUTO, SUB_FMT_ASS), ass_expected_cues(doc.get())) << text;
   }
 }
 
@@ -297,32 +249,15 @@ TEST(AssWriter, LongLinesStayLinear) {
   EXPECT_TRUE(text == want + "x\n") << text.size() << " bytes";
 }
 
-// Every allocation of a write failing in turn: SUB_ERR_NOMEM, no text, no
-// block left behind. 300 cues make the text grow several times.
+// Every allocation of a write failing in turn; 300 cues make the text grow
+// several times.
 TEST(AssWriter, AllocationFailures) {
   std::string input;
   for (int i = 0; i < 300; ++i)
     input += srt_cue("00:00:01,000 --> 00:00:02,000", "a {b} {\\i1}c, d\ne");
   DocPtr doc = read_doc("srt", input);
   ASSERT_NE(doc, nullptr);
-  const std::string want = write_ass(doc.get());
-  int32_t rc = SUB_OK;
-  bool got_text = false;
-  size_t len = 0;
-  const uint64_t total = subtest::for_each_allocation_failure(
-      [&] {
-        char *out = reinterpret_cast<char *>(1);
-        rc = sub_doc_write(doc.get(), SUB_FMT_ASS, nullptr, &out, &len);
-        got_text = out != nullptr;
-        sub_text_free(out);
-      },
-      [&](uint64_t n) {
-        EXPECT_EQ(rc, SUB_ERR_NOMEM) << "allocation " << n;
-        EXPECT_FALSE(got_text) << "allocation " << n;
-        EXPECT_EQ(len, 0u) << "allocation " << n;
-      });
-  EXPECT_GT(total, 3u);
-  EXPECT_EQ(write_ass(doc.get()), want);
+  EXPECT_GT(wt::write_under_allocation_failures(doc.get(), SUB_FMT_ASS), 3u);
 }
 
 }  // namespace

@@ -1,46 +1,25 @@
 // The LRC writer: the lyrics it writes for documents read from other
 // formats, that the LRC reader gives the same lyrics back, and running out
 // of memory while writing.
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
+#include "writer_test_support.h"
 
 namespace {
 
-struct DocFree {
-  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
-};
-using DocPtr = std::unique_ptr<SubDoc, DocFree>;
+namespace wt = writertest;
+using wt::DocPtr;
+using wt::srt_cue;
 
 // The document of `input` read as `format`, shifted by `shift` ms.
 DocPtr read_doc(const char *format, const std::string &input, int64_t shift = 0) {
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  options.format = sub_format_id(format);
-  SubDoc *doc = nullptr;
-  EXPECT_EQ(sub_doc_parse(input.data(), input.size(), &options, &doc), SUB_OK) << input;
-  if (doc && shift) {
-    EXPECT_EQ(sub_doc_shift(doc, shift), SUB_OK);
-  }
-  return DocPtr(doc);
+  return wt::parse_ok(input, {.format = format, .shift = shift});
 }
 
 // The written text, or "<rc N>" when writing failed.
-std::string write_lrc(SubDoc *doc) {
-  char *out = nullptr;
-  size_t len = 0;
-  const int32_t rc = sub_doc_write(doc, SUB_FMT_LRC, nullptr, &out, &len);
-  if (rc != SUB_OK) return "<rc " + std::to_string(rc) + ">";
-  std::string text(out, len);
-  sub_text_free(out);
-  return text;
-}
-
-std::string srt_cue(const char *times, const char *text) {
-  return std::string("1\n") + times + "\n" + text + "\n\n";
-}
+std::string write_lrc(SubDoc *doc) { return wt::write(doc, SUB_FMT_LRC); }
 
 struct LrcCase {
   const char *name;
@@ -164,18 +143,8 @@ std::vector<LrcEntry> lrc_expected(const SubDoc *doc) {
   std::vector<Cue> cues;
   for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
     std::string text;
-    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
-      std::string line = sub_doc_cue_line(doc, i, l);
-      for (const char *brk : {"\r\n", "\r", "\xE2\x80\xA8"})
-        for (size_t at; (at = line.find(brk)) != std::string::npos;)
-          line.replace(at, std::strlen(brk), "\n");
-      for (size_t from = 0; from <= line.size();) {
-        const size_t lf = std::min(line.find('\n', from), line.size());
-        const std::string_view piece = sub_sv_trim(std::string_view(line).substr(from, lf - from));
-        if (!piece.empty()) text += (text.empty() ? "" : " / ") + std::string(piece);
-        from = lf + 1;
-      }
-    }
+    for (const std::string &line : wt::text_lines(doc, i))
+      text += (text.empty() ? "" : " / ") + line;
     if (!text.empty())
       cues.push_back({sub_doc_cue_start_ms(doc, i), sub_doc_cue_end_ms(doc, i), text});
   }
@@ -214,14 +183,11 @@ TEST(LrcWriter, ReadsBackAsTheSameLyrics) {
     ASSERT_NE(doc, nullptr);
     const std::string text = write_lrc(doc.get());
     const std::vector<LrcEntry> want = lrc_expected(doc.get());
-    DocPtr back = read_doc("lrc", text);
-    ASSERT_NE(back, nullptr);
     std::vector<LrcEntry> got;
-    for (int32_t i = 0; i < sub_doc_cue_count(back.get()); ++i) {
-      ASSERT_EQ(sub_doc_cue_line_count(back.get(), i), 1);
-      const std::string line = sub_doc_cue_line(back.get(), i, 0);
-      if (line.empty()) continue;  // an end marker
-      got.push_back({sub_doc_cue_start_ms(back.get(), i), line, sub_doc_cue_end_ms(back.get(), i)});
+    for (const wt::Cue &cue : wt::read_back(text, SUB_FMT_LRC, SUB_FMT_LRC)) {
+      ASSERT_EQ(cue.lines.size(), 1u);
+      if (cue.lines[0].empty()) continue;  // an end marker
+      got.push_back({cue.start, cue.lines[0], cue.end});
     }
     ASSERT_EQ(got.size(), want.size()) << text;
     for (size_t i = 0; i < got.size(); ++i) {
@@ -255,8 +221,7 @@ TEST(LrcWriter, SortIsStableAndFast) {
   EXPECT_EQ(text.substr(0, 36), "[00:00.00]0 / 1 / 2 / 3\n[00:01.00]0 ");
 }
 
-// Every allocation of a write failing in turn: SUB_ERR_NOMEM, no text, no
-// block left behind.
+// Every allocation of a write failing in turn.
 TEST(LrcWriter, AllocationFailures) {
   std::string input;
   for (int i = 0; i < 300; ++i) {
@@ -268,24 +233,7 @@ TEST(LrcWriter, AllocationFailures) {
   }
   DocPtr doc = read_doc("srt", input);
   ASSERT_NE(doc, nullptr);
-  const std::string want = write_lrc(doc.get());
-  int32_t rc = SUB_OK;
-  bool got_text = false;
-  size_t len = 0;
-  const uint64_t total = subtest::for_each_allocation_failure(
-      [&] {
-        char *out = reinterpret_cast<char *>(1);
-        rc = sub_doc_write(doc.get(), SUB_FMT_LRC, nullptr, &out, &len);
-        got_text = out != nullptr;
-        sub_text_free(out);
-      },
-      [&](uint64_t n) {
-        EXPECT_EQ(rc, SUB_ERR_NOMEM) << "allocation " << n;
-        EXPECT_FALSE(got_text) << "allocation " << n;
-        EXPECT_EQ(len, 0u) << "allocation " << n;
-      });
-  EXPECT_GT(total, 3u);
-  EXPECT_EQ(write_lrc(doc.get()), want);
+  EXPECT_GT(wt::write_under_allocation_failures(doc.get(), SUB_FMT_LRC), 3u);
 }
 
 }  // namespace

@@ -9,56 +9,26 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
+#include "writer_test_support.h"
 
 using namespace std::string_literals;
 
 namespace {
 
-struct DocFree {
-  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
-};
-using DocPtr = std::unique_ptr<SubDoc, DocFree>;
-
-// Parses `text` with the format detected and the bytes taken as UTF-8 as they
-// are (ill-formed sequences pass through to the lines).
-DocPtr parse_input(const std::string &text) {
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  options.encoding = "utf-8";
-  SubDoc *doc = nullptr;
-  sub_doc_parse(text.data(), text.size(), &options, &doc);
-  return DocPtr(doc);
-}
+namespace wt = writertest;
+using wt::DocPtr;
 
 // The written text, or "<rc N>" when writing failed.
 std::string write_ttml(SubDoc *doc, const char *lang = nullptr) {
-  SubWriteOptions options;
-  sub_write_options_init(&options);
-  if (lang) options.ttml_lang = lang;
-  char *out = nullptr;
-  size_t len = 0;
-  const int32_t rc = sub_doc_write(doc, SUB_FMT_TTML, &options, &out, &len);
-  if (rc != SUB_OK) return "<rc " + std::to_string(rc) + ">";
-  std::string text(out, len);
-  sub_text_free(out);
-  return text;
+  return wt::write_with(doc, SUB_FMT_TTML, &SubWriteOptions::ttml_lang, lang);
 }
 
-// A YouTube timed-text file of one cue from 1 s to 2 s: its text (with
-// references decoded) may hold any byte but NUL, line breaks included.
-std::string yt(const std::string &text) {
-  return "<transcript><text start=\"1\" dur=\"1\">" + text + "</text></transcript>";
-}
-
-std::string srt(const std::string &timing, const std::string &text) {
-  return "1\n" + timing + "\n" + text + "\n\n";
-}
+const auto yt = wt::yt_cue;
+const auto srt = wt::srt_cue;
 
 std::string head(const std::string &lang = "") {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tt xmlns=\"http://www.w3.org/ns/ttml\" "
@@ -83,17 +53,9 @@ void add_lines_with_breaks(SubDoc *doc) {
     sub_cue_add_line(doc, 0, line, std::strlen(line));
 }
 
-struct Row {
-  const char *name;
-  std::string input;
-  std::string want;
-  int64_t shift = 0;
-  const char *lang = nullptr;
-  void (*edit)(SubDoc *) = nullptr;
-};
-
-const std::vector<Row> &rows() {
-  static const std::vector<Row> all = {
+// The option of a row is the language.
+const std::vector<wt::Row> &rows() {
+  static const std::vector<wt::Row> all = {
       {"two cues of srt",
        srt("00:00:01,000 --> 00:00:02,500", "first\nsecond") +
            "2\n00:01:02,003 --> 00:01:04,000\nthird\n",
@@ -152,81 +114,34 @@ const std::vector<Row> &rows() {
   return all;
 }
 
-DocPtr row_doc(const Row &row) {
-  DocPtr doc = parse_input(row.input);
-  if (!doc) return doc;
-  if (row.shift) sub_doc_shift(doc.get(), row.shift);
-  if (row.edit) row.edit(doc.get());
-  return doc;
-}
-
-TEST(TtmlWriter, WritesEachEdge) {
-  for (const Row &row : rows()) {
-    SCOPED_TRACE(row.name);
-    DocPtr doc = row_doc(row);
-    ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(write_ttml(doc.get(), row.lang), row.want);
-  }
-}
+TEST(TtmlWriter, WritesEachEdge) { wt::expect_rows_written(rows(), write_ttml); }
 
 // `s` with what XML 1.0 cannot hold as U+FFFD: ill-formed UTF-8 (one per
 // maximal ill-formed subpart), control bytes other than tab, U+FFFE, U+FFFF.
 std::string xml_chars(const std::string &s) {
-  const auto *u = reinterpret_cast<const unsigned char *>(s.data());
+  const std::string valid = wt::utf8_replaced(s);
   std::string out;
-  for (size_t i = 0; i < s.size();) {
-    size_t subpart = 0;
-    const size_t seq = u[i] < 0x80 ? 1 : sub_utf8_seq(u, s.size(), i, &subpart);
-    const std::string c = seq ? s.substr(i, seq) : R;
-    const bool allowed =
-        seq && (u[i] >= 0x20 || u[i] == '\t') && c != "\xEF\xBF\xBE" && c != "\xEF\xBF\xBF";
-    out += allowed ? c : R;
-    i += seq ? seq : subpart;
-  }
-  return out;
-}
-
-// The display lines of cue `i` (cut at LF, CR and CR LF), empty ones too.
-std::vector<std::string> pieces(const SubDoc *doc, int32_t i) {
-  std::vector<std::string> out;
-  for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
-    const std::string line = sub_doc_cue_line(doc, i, l);
-    std::string piece;
-    for (size_t k = 0; k <= line.size(); ++k) {
-      if (k < line.size() && line[k] != '\n' && line[k] != '\r') {
-        piece += line[k];
-        continue;
-      }
-      out.push_back(piece);
-      piece.clear();
-      if (k + 1 < line.size() && line[k] == '\r' && line[k + 1] == '\n') ++k;
+  for (size_t i = 0; i < valid.size(); ++i) {
+    if (valid.compare(i, 3, "\xEF\xBF\xBE") == 0 || valid.compare(i, 3, "\xEF\xBF\xBF") == 0) {
+      out += R;
+      i += 2;
+    } else {
+      out +=
+          static_cast<unsigned char>(valid[i]) < 0x20 && valid[i] != '\t' ? R : valid.substr(i, 1);
     }
   }
   return out;
-}
-
-struct Seen {
-  int32_t start;
-  int32_t end;
-  std::vector<std::string> lines;
-  bool operator==(const Seen &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Seen &c) {
-  os << c.start << " --> " << c.end;
-  for (const std::string &l : c.lines) os << " | " << l;
-  return os;
 }
 
 // What the standard reading gives back for the document: each line with
 // what XML cannot hold as U+FFFD, runs of spaces and tabs as one space, no
 // space at its ends; empty lines dropped; no cue for one left with no line
 // or whose end (negative times as 0) is not after its start.
-std::vector<Seen> expected_back(const SubDoc *doc) {
-  std::vector<Seen> cues;
+std::vector<wt::Cue> expected_back(const SubDoc *doc) {
+  std::vector<wt::Cue> cues;
   for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
-    Seen c{std::max(sub_doc_cue_start_ms(doc, i), 0), std::max(sub_doc_cue_end_ms(doc, i), 0), {}};
-    for (const std::string &piece : pieces(doc, i)) {
+    wt::Cue c = wt::written_times(doc, i);
+    for (const std::string &piece : wt::pieces(doc, i, false)) {
       std::string line;
       bool space = false;
       for (char ch : xml_chars(piece)) {
@@ -245,85 +160,16 @@ std::vector<Seen> expected_back(const SubDoc *doc) {
   return cues;
 }
 
-std::vector<Seen> read_back(const std::string &text, int32_t format) {
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  options.format = format;
-  SubDoc *raw = nullptr;
-  const int32_t rc = sub_doc_parse(text.data(), text.size(), &options, &raw);
-  DocPtr doc(raw);
-  EXPECT_TRUE(rc == SUB_OK || (rc == SUB_ERR_NOCUES && sub_doc_cue_count(raw) == 0)) << rc;
-  if (rc == SUB_OK) {
-    EXPECT_EQ(sub_doc_format(raw), SUB_FMT_TTML);
-  }
-  std::vector<Seen> cues;
-  for (int32_t i = 0; i < sub_doc_cue_count(raw); ++i) {
-    Seen c{sub_doc_cue_start_ms(raw, i), sub_doc_cue_end_ms(raw, i), {}};
-    for (int32_t l = 0; l < sub_doc_cue_line_count(raw, i); ++l)
-      c.lines.emplace_back(sub_doc_cue_line(raw, i, l));
-    cues.push_back(std::move(c));
-  }
-  return cues;
-}
-
-// A document of `n` cues with random times (negative ones too) and lines of
-// random bytes drawn mostly from the ones that need care.
-DocPtr random_doc(uint32_t seed, int n) {
-  DocPtr doc = parse_input(srt("00:00:01,000 --> 00:00:02,000", "x"));
-  std::mt19937 rng(seed);
-  const std::string palette[] = {" ",
-                                 "  ",
-                                 "\t",
-                                 "\n",
-                                 "\r",
-                                 "\r\n",
-                                 "&",
-                                 "&amp;",
-                                 "<",
-                                 ">",
-                                 "]]>",
-                                 ";",
-                                 "#",
-                                 "a",
-                                 "\xC3\xA9",
-                                 "\xEF\xBF\xBE",
-                                 "\x01",
-                                 "\x1F",
-                                 "\x7F",
-                                 "\xE2\x80\xA8",
-                                 "\xF0\x9F\x98\x80"};
-  for (int i = 0; i < n; ++i) {
-    const int32_t start = static_cast<int32_t>(rng() % 7200000) - 600000;
-    const int32_t end = start + static_cast<int32_t>(rng() % 5000) - 500;
-    const int32_t c = sub_cue_add(doc.get(), start, end);
-    for (uint32_t l = rng() % 3; l > 0; --l) {
-      std::string line;
-      for (uint32_t k = rng() % 12; k > 0; --k) {
-        const uint32_t pick = rng() % 30;
-        if (pick < std::size(palette))
-          line += palette[pick];
-        else
-          line += static_cast<char>(0x80 + rng() % 0x80);  // a lone non-ASCII byte
-      }
-      sub_cue_add_line(doc.get(), c, line.data(), line.size());
-    }
-  }
-  return doc;
-}
+// Random lines drawn mostly from the bytes that need care.
+// clang-format off
+const std::vector<std::string> kPalette = {
+    " ", "  ", "\t", "\n", "\r", "\r\n", "&", "&amp;", "<", ">", "]]>", ";", "#", "a",
+    "\xC3\xA9", "\xEF\xBF\xBE", "\x01", "\x1F", "\x7F", "\xE2\x80\xA8", "\xF0\x9F\x98\x80"};
+// clang-format on
 
 TEST(TtmlWriter, ReadsBackAsTheSameCues) {
-  std::vector<std::pair<std::string, DocPtr>> docs;
-  for (const Row &row : rows()) docs.emplace_back(row.name, row_doc(row));
-  for (uint32_t seed = 1; seed <= 5; ++seed)
-    docs.emplace_back("random " + std::to_string(seed), random_doc(seed, 200));
-  for (const auto &[name, doc] : docs) {
-    SCOPED_TRACE(name);
-    ASSERT_NE(doc, nullptr);
-    const std::string text = write_ttml(doc.get());
-    const std::vector<Seen> want = expected_back(doc.get());
-    EXPECT_EQ(read_back(text, SUB_FMT_AUTO), want) << text;
-    EXPECT_EQ(read_back(text, SUB_FMT_TTML), want) << text;
-  }
+  wt::expect_samples_read_back(wt::samples(rows(), kPalette), SUB_FMT_TTML, write_ttml,
+                               expected_back);
 }
 
 std::string hex(const std::string &s) {
@@ -371,21 +217,12 @@ TEST(TtmlWriter, OutputIsWellFormedXml) {
     std::fwrite(script.data(), 1, script.size(), f);
     std::fclose(f);
   }
-  std::vector<DocPtr> docs;
-  std::vector<std::string> langs;
-  for (const Row &row : rows()) {
-    docs.push_back(row_doc(row));
-    langs.emplace_back(row.lang ? row.lang : "");
-  }
-  for (uint32_t seed = 11; seed <= 15; ++seed) {
-    docs.push_back(random_doc(seed, 200));
-    langs.emplace_back("");
-  }
   std::vector<std::string> paths;
-  for (size_t k = 0; k < docs.size(); ++k) {
-    const SubDoc *doc = docs[k].get();
+  const std::vector<wt::Sample> all = wt::samples(rows(), kPalette, 11);
+  for (size_t k = 0; k < all.size(); ++k) {
+    const SubDoc *doc = all[k].doc.get();
     ASSERT_NE(doc, nullptr);
-    const std::string text = write_ttml(docs[k].get(), langs[k].c_str());
+    const std::string text = write_ttml(all[k].doc.get(), all[k].option);
     const std::string path = dir + "ttml_writer_" + std::to_string(k) + ".ttml";
     FILE *f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -395,7 +232,7 @@ TEST(TtmlWriter, OutputIsWellFormedXml) {
     args += " '" + path + "'";
     for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
       std::string joined;
-      const std::vector<std::string> p = pieces(doc, i);
+      const std::vector<std::string> p = wt::pieces(doc, i, false);
       for (size_t j = 0; j < p.size(); ++j) joined += (j ? "\n" : "") + xml_chars(p[j]);
       want += clock(sub_doc_cue_start_ms(doc, i)) + " " + clock(sub_doc_cue_end_ms(doc, i)) + " " +
               (joined.empty() ? "-" : hex(joined)) + "\n";
@@ -408,30 +245,12 @@ TEST(TtmlWriter, OutputIsWellFormedXml) {
   std::remove(script_path.c_str());
 }
 
-// Every allocation of a write fails in turn: SUB_ERR_NOMEM, no text, nothing
-// held; the output grows several times on the way.
+// Every allocation of a write fails in turn; the output grows several times
+// on the way.
 TEST(TtmlWriter, AllocationFailures) {
-  DocPtr doc = random_doc(7, 300);
+  DocPtr doc = wt::random_doc(7, 300, kPalette);
   ASSERT_EQ(sub_doc_cue_count(doc.get()), 301);
-  const std::string want = write_ttml(doc.get());
-  int32_t rc = SUB_OK;
-  char *out = nullptr;
-  size_t len = 0;
-  const uint64_t total = subtest::for_each_allocation_failure(
-      [&] {
-        out = reinterpret_cast<char *>(1);
-        len = 7;
-        rc = sub_doc_write(doc.get(), SUB_FMT_TTML, nullptr, &out, &len);
-        if (rc == SUB_OK) sub_text_free(out);
-      },
-      [&](uint64_t n) {
-        SCOPED_TRACE("allocation " + std::to_string(n));
-        EXPECT_EQ(rc, SUB_ERR_NOMEM);
-        EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(len, 0u);
-      });
-  EXPECT_GE(total, 5u);
-  EXPECT_EQ(write_ttml(doc.get()), want);
+  EXPECT_GE(wt::write_under_allocation_failures(doc.get(), SUB_FMT_TTML), 5u);
 }
 
 }  // namespace

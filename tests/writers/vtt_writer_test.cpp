@@ -3,59 +3,32 @@
 // back; memory running out; linear time on lines full of markup characters.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
+#include "writer_test_support.h"
 
 using namespace std::string_literals;
 
 namespace {
 
-struct DocFree {
-  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
-};
-using DocPtr = std::unique_ptr<SubDoc, DocFree>;
+namespace wt = writertest;
+using wt::DocPtr;
 
 // Parses `text` with the format detected and the bytes taken as UTF-8 as they
 // are (ill-formed sequences pass through to the lines).
-DocPtr parse_input(const std::string &text) {
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  options.encoding = "utf-8";
-  SubDoc *doc = nullptr;
-  sub_doc_parse(text.data(), text.size(), &options, &doc);
-  return DocPtr(doc);
-}
+DocPtr parse_input(const std::string &text) { return wt::parse(text, {.encoding = "utf-8"}); }
 
 // The written text, or "<rc N>" when writing failed.
 std::string write_vtt(SubDoc *doc, const char *header = nullptr) {
-  SubWriteOptions options;
-  sub_write_options_init(&options);
-  if (header) options.vtt_header = header;
-  char *out = nullptr;
-  size_t len = 0;
-  const int32_t rc = sub_doc_write(doc, SUB_FMT_VTT, &options, &out, &len);
-  if (rc != SUB_OK) return "<rc " + std::to_string(rc) + ">";
-  std::string text(out, len);
-  sub_text_free(out);
-  return text;
+  return wt::write_with(doc, SUB_FMT_VTT, &SubWriteOptions::vtt_header, header);
 }
 
-// A YouTube timed-text file of one cue from 1 s to 2 s: its text (with
-// references decoded) may hold any byte but NUL, line breaks included.
-std::string yt(const std::string &text) {
-  return "<transcript><text start=\"1\" dur=\"1\">" + text + "</text></transcript>";
-}
-
-std::string srt(const std::string &timing, const std::string &text) {
-  return "1\n" + timing + "\n" + text + "\n\n";
-}
+const auto yt = wt::yt_cue;
+const auto srt = wt::srt_cue;
 
 // A cue from 1 s to 2 s, as written.
 std::string cue(const std::string &text) { return "00:00:01.000 --> 00:00:02.000\n" + text + "\n"; }
@@ -92,17 +65,9 @@ void set_ill_formed_id(SubDoc *doc) {
 const std::string R = "\xEF\xBF\xBD";   // U+FFFD
 const std::string LS = "\xE2\x80\xA8";  // U+2028
 
-struct Row {
-  const char *name;
-  std::string input;
-  std::string want;
-  int64_t shift = 0;
-  const char *header = nullptr;
-  void (*edit)(SubDoc *) = nullptr;
-};
-
-const std::vector<Row> &rows() {
-  static const std::vector<Row> all = {
+// The option of a row is the header.
+const std::vector<wt::Row> &rows() {
+  static const std::vector<wt::Row> all = {
       {"two cues of srt",
        srt("00:00:01,000 --> 00:00:02,500", "first\nsecond") +
            "2\n00:01:02,003 --> 00:01:04,000\nthird\n",
@@ -197,39 +162,9 @@ const std::vector<Row> &rows() {
   return all;
 }
 
-DocPtr row_doc(const Row &row) {
-  DocPtr doc = parse_input(row.input);
-  if (!doc) return doc;
-  if (row.shift) sub_doc_shift(doc.get(), row.shift);
-  if (row.edit) row.edit(doc.get());
-  return doc;
-}
+TEST(VttWriter, WritesEachEdge) { wt::expect_rows_written(rows(), write_vtt); }
 
-TEST(VttWriter, WritesEachEdge) {
-  for (const Row &row : rows()) {
-    SCOPED_TRACE(row.name);
-    DocPtr doc = row_doc(row);
-    ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(write_vtt(doc.get(), row.header), row.want);
-  }
-}
-
-// A cue as a round trip compares it: the times, the identifier ("" for
-// none) and the lines with &amp; &lt; &gt; decoded.
-struct Seen {
-  int32_t start;
-  int32_t end;
-  std::string id;
-  std::vector<std::string> lines;
-  bool operator==(const Seen &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Seen &c) {
-  os << c.start << " --> " << c.end << " id '" << c.id << "'";
-  for (const std::string &l : c.lines) os << " | " << l;
-  return os;
-}
-
+// `s` with &amp; &lt; &gt; decoded: a round trip compares lines so.
 std::string decode_escapes(const std::string &s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
@@ -249,113 +184,35 @@ std::string decode_escapes(const std::string &s) {
   return out;
 }
 
-// `s` with each ill-formed UTF-8 sequence as U+FFFD.
-std::string utf8_replaced(const std::string &s) {
-  const auto *u = reinterpret_cast<const unsigned char *>(s.data());
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    size_t subpart = 0;
-    const size_t seq = u[i] < 0x80 ? 1 : sub_utf8_seq(u, s.size(), i, &subpart);
-    out += seq ? s.substr(i, seq) : R;
-    i += seq ? seq : subpart;
-  }
-  return out;
-}
-
 // The cues the writer's output must read back as: negative times as 0, the
 // lines cut at LF and CR with empty pieces dropped, an identifier only when
-// it fits on one line without "-->", ill-formed UTF-8 as U+FFFD.
-std::vector<Seen> expected_back(const SubDoc *doc) {
-  std::vector<Seen> cues;
+// it fits on one line without "-->", ill-formed UTF-8 as U+FFFD; &amp; &lt;
+// &gt; decoded.
+std::vector<wt::Cue> expected_back(const SubDoc *doc) {
+  std::vector<wt::Cue> cues;
   for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
-    Seen c{
-        std::max(sub_doc_cue_start_ms(doc, i), 0), std::max(sub_doc_cue_end_ms(doc, i), 0), "", {}};
+    wt::Cue c = wt::written_times(doc, i);
     const char *id = sub_doc_cue_id(doc, i);
-    if (id && !std::strpbrk(id, "\r\n") && !std::strstr(id, "-->")) c.id = utf8_replaced(id);
-    for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
-      std::string piece;
-      for (const char *p = sub_doc_cue_line(doc, i, l);; ++p) {
-        if (*p && *p != '\n' && *p != '\r') {
-          piece += *p;
-          continue;
-        }
-        if (!piece.empty()) c.lines.push_back(decode_escapes(utf8_replaced(piece)));
-        piece.clear();
-        if (!*p) break;
-      }
-    }
+    if (id && !std::strpbrk(id, "\r\n") && !std::strstr(id, "-->")) c.id = wt::utf8_replaced(id);
+    for (const std::string &piece : wt::pieces(doc, i, false))
+      if (!piece.empty()) c.lines.push_back(decode_escapes(wt::utf8_replaced(piece)));
     cues.push_back(std::move(c));
   }
   return cues;
-}
-
-// The cues sub_doc_parse() reads from `text`, lines with escapes decoded.
-std::vector<Seen> read_back(const std::string &text, int32_t format) {
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  options.format = format;
-  SubDoc *raw = nullptr;
-  const int32_t rc = sub_doc_parse(text.data(), text.size(), &options, &raw);
-  DocPtr doc(raw);
-  EXPECT_TRUE(rc == SUB_OK || (rc == SUB_ERR_NOCUES && sub_doc_cue_count(raw) == 0)) << rc;
-  if (rc == SUB_OK) {
-    EXPECT_EQ(sub_doc_format(raw), SUB_FMT_VTT);
-  }
-  std::vector<Seen> cues;
-  for (int32_t i = 0; i < sub_doc_cue_count(raw); ++i) {
-    const char *id = sub_doc_cue_id(raw, i);
-    Seen c{sub_doc_cue_start_ms(raw, i), sub_doc_cue_end_ms(raw, i), id ? id : "", {}};
-    for (int32_t l = 0; l < sub_doc_cue_line_count(raw, i); ++l)
-      c.lines.push_back(decode_escapes(sub_doc_cue_line(raw, i, l)));
-    cues.push_back(std::move(c));
-  }
-  return cues;
-}
-
-// A document of `n` cues with random times (negative ones too) and lines of
-// random bytes drawn mostly from the ones that need care.
-DocPtr random_doc(uint32_t seed, int n) {
-  DocPtr doc = parse_input(srt("00:00:01,000 --> 00:00:02,000", "x"));
-  std::mt19937 rng(seed);
-  const std::string palette[] = {
-      " ",   "\t", "\n",       "\r",  "\r\n", "&",       "&amp;", "&lt;",        "&#x26;",
-      "&#1", "<",  ">",        "<b>", "</b>", "<1",      "-",     "--",          "-->",
-      "a",   ";",  "\xC3\xA9", "#",   "\x01", "<v a&b>", "&gt;",  "\xE2\x80\xA8"};
-  for (int i = 0; i < n; ++i) {
-    const int32_t start = static_cast<int32_t>(rng() % 7200000) - 600000;
-    const int32_t end = start + static_cast<int32_t>(rng() % 5000) - 500;
-    const int32_t c = sub_cue_add(doc.get(), start, end);
-    for (uint32_t l = rng() % 3; l > 0; --l) {
-      std::string line;
-      for (uint32_t k = rng() % 12; k > 0; --k) {
-        const uint32_t pick = rng() % 30;
-        if (pick < std::size(palette))
-          line += palette[pick];
-        else
-          line += static_cast<char>(0x80 + rng() % 0x80);  // a lone non-ASCII byte
-      }
-      sub_cue_add_line(doc.get(), c, line.data(), line.size());
-    }
-  }
-  return doc;
 }
 
 TEST(VttWriter, ReadsBackAsTheSameCues) {
-  std::vector<std::pair<const Row *, DocPtr>> docs;
-  for (const Row &row : rows()) docs.emplace_back(&row, row_doc(row));
-  for (uint32_t seed = 1; seed <= 5; ++seed) docs.emplace_back(nullptr, random_doc(seed, 200));
-  for (const auto &[row, doc] : docs) {
-    SCOPED_TRACE(row ? row->name : "random");
-    ASSERT_NE(doc, nullptr);
-    const std::string text = write_vtt(doc.get(), row ? row->header : nullptr);
-    const std::vector<Seen> want = expected_back(doc.get());
-    EXPECT_EQ(read_back(text, SUB_FMT_AUTO), want) << text;
-    EXPECT_EQ(read_back(text, SUB_FMT_VTT), want) << text;
-  }
+  // Random lines drawn mostly from the bytes that need care.
+  const std::vector<std::string> palette = {
+      " ",   "\t", "\n",       "\r",  "\r\n", "&",       "&amp;", "&lt;",        "&#x26;",
+      "&#1", "<",  ">",        "<b>", "</b>", "<1",      "-",     "--",          "-->",
+      "a",   ";",  "\xC3\xA9", "#",   "\x01", "<v a&b>", "&gt;",  "\xE2\x80\xA8"};
+  wt::expect_samples_read_back(wt::samples(rows(), palette), SUB_FMT_VTT, write_vtt, expected_back,
+                               decode_escapes);
 }
 
-// Every allocation of a write fails in turn: SUB_ERR_NOMEM, no text, nothing
-// held; the output grows several times on the way.
+// Every allocation of a write fails in turn; the output grows several times
+// on the way.
 TEST(VttWriter, AllocationFailures) {
   std::string input = "WEBVTT\n\n";
   for (int i = 0; i < 300; ++i)
@@ -363,25 +220,7 @@ TEST(VttWriter, AllocationFailures) {
         "c" + std::to_string(i) + "\n00:00:01.000 --> 00:00:02.000 align:start\n<i>a</i> & b\n\n";
   DocPtr doc = parse_input(input);
   ASSERT_EQ(sub_doc_cue_count(doc.get()), 300);
-  const std::string want = write_vtt(doc.get());
-  int32_t rc = SUB_OK;
-  char *out = nullptr;
-  size_t len = 0;
-  const uint64_t total = subtest::for_each_allocation_failure(
-      [&] {
-        out = reinterpret_cast<char *>(1);
-        len = 7;
-        rc = sub_doc_write(doc.get(), SUB_FMT_VTT, nullptr, &out, &len);
-        if (rc == SUB_OK) sub_text_free(out);
-      },
-      [&](uint64_t n) {
-        SCOPED_TRACE("allocation " + std::to_string(n));
-        EXPECT_EQ(rc, SUB_ERR_NOMEM);
-        EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(len, 0u);
-      });
-  EXPECT_GE(total, 5u);
-  EXPECT_EQ(write_vtt(doc.get()), want);
+  EXPECT_GE(wt::write_under_allocation_failures(doc.get(), SUB_FMT_VTT), 5u);
 }
 
 // Lines made of nothing but markup characters: each '<' looks no further

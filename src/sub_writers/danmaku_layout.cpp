@@ -50,15 +50,15 @@ struct LayoutItem {
 };
 
 // Width of a code point in ems, an upper bound of what common fonts draw
-// (a sans-serif Latin font, a CJK font for the rest): narrow ASCII (i, l,
-// punctuation) 0.4, other lower-case letters 0.6, upper-case letters, digits
+// (a sans-serif Latin font, a CJK font for the rest): narrow ASCII (i, l, j,
+// t, f, r, most punctuation) 0.4, other lower-case letters 0.6, upper-case letters, digits
 // and symbols 0.75, m, w, M, W and @ 0.95, a space 0.4; Latin, Greek and
 // Cyrillic beyond ASCII 0.8; everything else (CJK, kana, hangul, full-width
 // forms, symbols such as "…", "●", "♥", emoji) one em.
 double layout_char_ems(uint32_t cp) {
   if (cp < 0x80) {
     if (cp == ' ') return 0.4;
-    if (std::strchr("iljtfr.,;:!|'`()[]{}", static_cast<int>(cp)) && cp != 0) return 0.4;
+    if (std::strchr("iljtfr.,;:!|'()[]", static_cast<int>(cp)) && cp != 0) return 0.4;
     if (cp == 'm' || cp == 'w' || cp == 'M' || cp == 'W' || cp == '@') return 0.95;
     if (cp >= 'a' && cp <= 'z') return 0.6;
     return 0.75;
@@ -400,7 +400,11 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
     }
     int lines = 1;
     LayoutItem it{};
-    it.width = layout_measure(cue, e.font_px, o, &lines);
+    // Glyphs may reach a little beyond their advance (a "J" to the left): a
+    // scrolling comment keeps a fifth of an em clear on each side, laid out
+    // as part of its width.
+    const double pad = scrolls ? 0.2 * e.font_px : 0;
+    it.width = layout_measure(cue, e.font_px, o, &lines) + 2 * pad;
     it.height = lines * (e.font_px + 2 * layout_outline);
     const double k_rows = std::ceil(it.height / lay.row_h);
     const int32_t k = k_rows < 1            ? 1
@@ -436,8 +440,10 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
       e.end_ms = layout_clamp_ms(it.end);
       const double y = r * lay.row_h + layout_outline;
       e.y1 = e.y2 = y;
-      e.x1 = it.dir < 0 ? lay.screen_w + layout_outline : -it.width;
-      e.x2 = it.dir < 0 ? -it.width : lay.screen_w + layout_outline;
+      // The text starts `pad` inside its laid-out box: off screen at the
+      // first and the last moment.
+      e.x1 = it.dir < 0 ? lay.screen_w + pad : pad - it.width;
+      e.x2 = it.dir < 0 ? pad - it.width : lay.screen_w + pad;
     } else {
       const bool bottom = mode == 4;
       it.end = it.start + o.danmaku_fixed_ms;

@@ -147,7 +147,7 @@ TEST(DanmakuLayout, WrittenAsAss) {
   const std::string ass = out;
   sub_text_free(out);
   EXPECT_NE(ass.find("Style: Danmaku,Arial,50,"), std::string::npos);
-  EXPECT_NE(ass.find("Dialogue: 0,0:00:01.00,0:00:09.00,Danmaku,,0,0,0,,{\\an7\\move(1922,2,-84,2)"
+  EXPECT_NE(ass.find("Dialogue: 0,0:00:01.00,0:00:09.00,Danmaku,,0,0,0,,{\\an7\\move(1930,2,-94,2)"
                      "\\c&H0000FF&\\alpha&H33&}red\n"),
             std::string::npos)
       << ass;
@@ -182,7 +182,7 @@ TEST(DanmakuLayout, HostMeasure) {
   SubDanmakuLayout layout;
   ASSERT_EQ(placed(doc.get(), o, &layout).size(), 1u);
   EXPECT_EQ(calls, 1);
-  EXPECT_DOUBLE_EQ(layout.events[0].x2, -500.0);
+  EXPECT_DOUBLE_EQ(layout.events[0].x2, -510.0);  // and a fifth of an em clear
   // The estimate: "a" 0.6 em, "W" 0.95, a CJK character and "…" one em.
   EXPECT_DOUBLE_EQ(sub_danmaku_text_width("a\xE4\xB8\xAD", 4, 50), 1.6 * 50 + 4);
   EXPECT_DOUBLE_EQ(sub_danmaku_text_width("W\xE2\x80\xA6", 4, 50), 1.95 * 50 + 4);

@@ -1166,8 +1166,8 @@ TEST_F(Cli, WriteOptionsReachTheOutput) {
     std::vector<std::string> lacks;  // and what it must not hold
     std::string err;                 // a substring of standard error; "": none at all
   };
-  const std::string scroll_event = "0:00:01.00,0:00:09.00,Danmaku,,0,0,0,,{\\an7\\move(1922,2,";
-  const std::string second_row = "{\\an7\\move(1922,58,";
+  const std::string scroll_event = "0:00:01.00,0:00:09.00,Danmaku,,0,0,0,,{\\an7\\move(1930,2,";
+  const std::string second_row = "{\\an7\\move(1930,58,";
   // clang-format off
   const std::vector<Row> rows = {
       {"--vtt-header", {"--to", "vtt", "--vtt-header", "Kind: captions", "a.srt"},
@@ -1192,7 +1192,7 @@ TEST_F(Cli, WriteOptionsReachTheOutput) {
       {"--danmaku-font-size", {"--to", "ass", "--danmaku-font-size", "36", "modes.xml"},
        {"Style: Danmaku,Arial,36,"}, {"Style: Danmaku,Arial,50,"}, ""},
       {"--danmaku-scroll", {"--to", "ass", "--danmaku-scroll", "6.5", "modes.xml"},
-       {"0:00:01.00,0:00:07.50,Danmaku,,0,0,0,,{\\an7\\move(1922,2,"}, {scroll_event}, ""},
+       {"0:00:01.00,0:00:07.50,Danmaku,,0,0,0,,{\\an7\\move(1930,2,"}, {scroll_event}, ""},
       {"--danmaku-fixed", {"--to", "ass", "--danmaku-fixed=2", "modes.xml"},
        {"0:00:01.00,0:00:03.00,Danmaku,,0,0,0,,{\\an8"}, {}, ""},
       {"--danmaku-opacity", {"--to", "ass", "--danmaku-opacity", "0.5", "modes.xml"},
@@ -1200,7 +1200,7 @@ TEST_F(Cli, WriteOptionsReachTheOutput) {
       {"--danmaku-opacity 1 writes no alpha", {"--to", "ass", "--danmaku-opacity", "1", "modes.xml"},
        {"}scrolls"}, {"\\alpha"}, ""},
       {"--ass-res places the danmaku", {"--to", "ass", "--ass-res", "1280x720", "modes.xml"},
-       {"{\\an7\\move(1282,2,", "\\pos(640,360)}placed"}, {}, ""},
+       {"{\\an7\\move(1290,2,", "\\pos(640,360)}placed"}, {}, ""},
       {"--danmaku-drop-modes 5 drops the top comment",
        {"--to", "ass", "--danmaku-drop-modes", "5", "modes.xml"},
        {"}scrolls\n", "}at the bottom\n", "}backwards\n", "}placed\n"}, {"on top"},

@@ -5,14 +5,15 @@
 #   scripts/fuzz.sh 15          the short pass the test command runs
 #   scripts/fuzz.sh 3600 2      a long campaign on two cores
 # The targets: fuzz_parse (sub_parse and its invariants), fuzz_detect
-# (sub_detect_format), fuzz_doc_diff (sub_parse against sub_doc_parse) and
+# (sub_detect_format), fuzz_doc_diff (sub_parse against sub_doc_parse),
 # fuzz_doc_standard (sub_doc_parse with its defaults: the standard readings
-# and the encoding "auto").
+# and the encoding "auto") and fuzz_roundtrip (every writer's text read back
+# as the cues the writers' contract keeps).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-15}
 jobs=${2:-1}
-targets=(fuzz_parse fuzz_detect fuzz_doc_diff fuzz_doc_standard)
+targets=(fuzz_parse fuzz_detect fuzz_doc_diff fuzz_doc_standard fuzz_roundtrip)
 
 # The build's output is kept in a log and shown when a step fails, so that a
 # compiler error is never a silent failure.

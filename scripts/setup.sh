@@ -10,9 +10,15 @@ need_root() {
   fi
 }
 
+# libass-dev and libavformat-dev let the peer readers test read the writers'
+# texts with libass and libavformat's demuxers (it skips without them);
+# libass and a CJK font (fonts-wqy-zenhei) let the danmaku render test draw
+# Chinese comments; the python3-* packages build, install and test the
+# Python package without a package index.
 pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
       googletest libgtest-dev libbenchmark-dev libuchardet-dev binutils python3
-      dpkg-dev groff-base)
+      dpkg-dev groff-base libass-dev libavformat-dev fonts-wqy-zenhei
+      python3-venv python3-setuptools python3-wheel python3-build python3-pytest)
 missing=()
 updated=0
 for p in "${pkgs[@]}"; do

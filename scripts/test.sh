@@ -14,6 +14,8 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DSUBPARSE_WERRO
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+echo "== python package (pip install and wheel, fresh venvs) =="
+bash scripts/python_test.sh
 
 echo "== sanitizer build (clang, address + undefined) =="
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSUBPARSE_WERROR=ON \

@@ -344,6 +344,8 @@ struct TtmlsParse {
   TtmlsVec<char> text;  // the decoded runs of the open paragraph
   TtmlsVec<TtmlsEvent> events;
   TtmlsVec<int32_t> active;  // indices of the non-blank items showing, in order
+  TtmlsVec<int32_t> merged;  // scratch of the same, while a time's changes apply
+  TtmlsVec<char> ending;     // per item: it ends at the time being applied
   TtmlsVec<int32_t> blanks;  // a Fenwick tree counting the blank items showing
   TtmlsVec<char> line;
   TtmlsVec<char> shown;  // the text of the last cue, lines joined by '\n'
@@ -547,8 +549,9 @@ void ttmls_flush_paragraph(TtmlsParse *ps, double pb, double pe) {
   ps->events.count = 0;
   ps->active.count = 0;
   ps->blanks.count = 0;
+  ps->ending.count = 0;
   for (int32_t k = 0; k < ps->items.count; ++k)
-    if (!ps->blanks.push(0)) {
+    if (!ps->blanks.push(0) || !ps->ending.push(0)) {
       ps->oom = true;
       return;
     }
@@ -563,8 +566,11 @@ void ttmls_flush_paragraph(TtmlsParse *ps, double pb, double pe) {
       return;
     }
   }
+  // By time, then by item: the items a time brings come in document order.
   std::sort(ps->events.data, ps->events.data + ps->events.count,
-            [](const TtmlsEvent &x, const TtmlsEvent &y) { return x.t < y.t; });
+            [](const TtmlsEvent &x, const TtmlsEvent &y) {
+              return x.t < y.t || (x.t == y.t && x.item < y.item);
+            });
   int32_t last_cue = -1;
   ps->shown.count = 0;
   int32_t e = 0;
@@ -572,30 +578,54 @@ void ttmls_flush_paragraph(TtmlsParse *ps, double pb, double pe) {
     // Every change at this time, then the text until the next one. The
     // active list stays in document order.
     const double t = ps->events.data[e].t;
+    // A time's changes apply at once, in one pass over the active list:
+    // the items that end are marked, those that start (already in document
+    // order) merged in. Item by item, a paragraph of many breaks or spans
+    // would move the list once per item.
+    ps->merged.count = 0;
+    int32_t kept = 0;
+    int32_t ends = 0;
     for (; e < ps->events.count && ps->events.data[e].t == t; ++e) {
       const TtmlsEvent &ev = ps->events.data[e];
       if (ps->items.data[ev.item].blank) {
         ttmls_blank_add(&ps->blanks, ev.item, ev.on ? 1 : -1);
-        continue;
-      }
-      if (ev.on) {
-        if (!ps->active.push(ev.item)) {
+      } else if (ev.on) {
+        if (!ps->merged.push(ev.item)) {
           ps->oom = true;
           return;
         }
-        int32_t *first = ps->active.data;
-        int32_t *last = first + ps->active.count - 1;
-        int32_t *at = std::lower_bound(first, last, ev.item);
-        std::memmove(at + 1, at, static_cast<size_t>(last - at) * sizeof(int32_t));
-        *at = ev.item;
-        continue;
+      } else {
+        ps->ending.data[ev.item] = 1;
+        ++ends;
       }
-      int32_t *first = ps->active.data;
-      int32_t *last = first + ps->active.count;
-      int32_t *at = std::lower_bound(first, last, ev.item);
-      if (at != last && *at == ev.item) {
-        std::memmove(at, at + 1, static_cast<size_t>(last - at - 1) * sizeof(int32_t));
-        --ps->active.count;
+    }
+    if (ends) {
+      for (int32_t j = 0; j < ps->active.count; ++j) {
+        const int32_t item = ps->active.data[j];
+        if (ps->ending.data[item]) {
+          ps->ending.data[item] = 0;
+        } else {
+          ps->active.data[kept++] = item;
+        }
+      }
+      ps->active.count = kept;
+    }
+    if (ps->merged.count) {
+      // Merged from the back, in place: the list grows by the new items.
+      const int32_t old_count = ps->active.count;
+      const int32_t adds = ps->merged.count;
+      for (int32_t j = 0; j < adds; ++j)
+        if (!ps->active.push(0)) {
+          ps->oom = true;
+          return;
+        }
+      int32_t a = old_count - 1, b = adds - 1, w = old_count + adds - 1;
+      while (b >= 0) {
+        if (a >= 0 && ps->active.data[a] > ps->merged.data[b]) {
+          ps->active.data[w--] = ps->active.data[a--];
+        } else {
+          ps->active.data[w--] = ps->merged.data[b--];
+        }
       }
     }
     if (e >= ps->events.count) break;

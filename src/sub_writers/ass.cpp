@@ -257,19 +257,11 @@ void ass_put_danmaku(const SubDoc *doc, const SubWriteOptions &options, SubOut *
       first = false;
       ass_put_text(out, piece, false);
     };
-    if (e.kind == SubDanmakuKind::positioned) {
-      const char *line = layout.texts.data ? layout.texts.data + e.text_at : "";
-      // The positioned text is not NUL-terminated in the layout's buffer.
-      std::string_view all(line, e.text_len);
-      size_t from = 0;
-      for (size_t i = 0; i <= all.size(); ++i)
-        if (i == all.size() || all[i] == '\n') {
-          put_piece(all.substr(from, i - from));
-          from = i + 1;
-        }
-    } else {
-      sub_each_piece(doc->cues[e.cue], SubBreaks::lf_cr_u2028, put_piece);
-    }
+    const char *line = nullptr;
+    const SubCue &cue = e.kind == SubDanmakuKind::positioned
+                            ? sub_danmaku_positioned_text(layout, e, &line)
+                            : doc->cues[e.cue];
+    sub_each_text_line(cue, put_piece);
     out->put('\n');
   }
   ass_report_drops(out->report_to, layout.dropped_no_row, "no free row");

@@ -289,6 +289,7 @@ bool layout_positioned(const char *json, size_t len, double w, double h, SubDanm
       e->text_at = texts->len;
       e->text_len = yyjson_get_len(text);
       texts->put(yyjson_get_str(text), e->text_len);
+      texts->put('\0');  // read as a line: see sub_danmaku_positioned_text
     }
   }
   yyjson_doc_free(doc);
@@ -302,6 +303,16 @@ bool layout_push(SubDanmakuLayout *layout, const SubDanmakuEvent &e) {
 }
 
 }  // namespace
+
+SubCue sub_danmaku_positioned_text(const SubDanmakuLayout &layout, const SubDanmakuEvent &e,
+                                   const char **line) {
+  SubCue cue{};
+  *line = layout.texts.data ? layout.texts.data + e.text_at : "";
+  cue.lines.items = line;
+  cue.lines.count = 1;
+  cue.lines.cap = 1;
+  return cue;
+}
 
 double sub_danmaku_text_width(const char *text, size_t n, double font_px) {
   double ems = 0;
@@ -390,7 +401,16 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
         continue;
       }
       e.kind = SubDanmakuKind::positioned;
-      ok = !layout->texts.failed && layout_push(layout, e);
+      if (layout->texts.failed) {
+        ok = false;
+        continue;
+      }
+      const char *line = nullptr;
+      if (!sub_has_text_line(sub_danmaku_positioned_text(*layout, e, &line))) {
+        layout->texts.len = e.text_at;  // nothing to show: left out, as any textless comment
+        continue;
+      }
+      ok = layout_push(layout, e);
       continue;
     }
     const bool scrolls = mode == 1 || mode == 2 || mode == 3 || mode == 6;

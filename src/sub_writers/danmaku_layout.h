@@ -56,6 +56,11 @@ struct SubDanmakuLayout {
 bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &options,
                         SubDanmakuLayout *layout);
 
+// The text of positioned event `e` as a cue of one line (its JSON text may
+// hold line breaks), pointing at `*line`, which must outlive the cue.
+SubCue sub_danmaku_positioned_text(const SubDanmakuLayout &layout, const SubDanmakuEvent &e,
+                                   const char **line);
+
 // The estimated width in pixels of `n` bytes of UTF-8 text at `font_px`,
 // with the outline: an upper bound of what common fonts draw, from 0.4 em
 // for narrow ASCII to one em for CJK and symbols (layout_char_ems).

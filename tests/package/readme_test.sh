@@ -28,7 +28,10 @@ skipped=$(printf '%s\t%s\n' \
   "apt-get install ./build/deb/" "installs into the machine's system directories as root; deb_package checks the package" \
   "cmake -S . -B build/bench" "the benchmarks run for minutes" \
   "cmake --build build/bench" "the benchmarks run for minutes" \
-  "bash scripts/fuzz.sh" "a fuzzing campaign of half an hour")
+  "bash scripts/fuzz.sh" "a fuzzing campaign of half an hour" \
+  "pip install --no-build-isolation ./python" "installs into the reader's Python environment; scripts/python_test.sh installs it into fresh venvs" \
+  "cmake --build build/release --target subparse_cli render_frame" "render_frame is built with the tests (tests/render), which the demo's build leaves out" \
+  "scripts/render_frame.sh" "needs render_frame (above); danmaku_render_test draws with the same code")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

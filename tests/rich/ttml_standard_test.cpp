@@ -305,6 +305,21 @@ TEST(TtmlStandard, ManyParagraphsLinear) {
   sub_clear();  // its blocks are mapped, where a leak checker cannot follow
 }
 
+// Many items of one paragraph that start and end together (line breaks,
+// untimed spans) change the active list in one pass per time, not one
+// move of the list per item.
+TEST(TtmlStandard, ManyBreaksAtOneTimeLinear) {
+  std::string body = "<p begin=\"1s\" end=\"2s\">";
+  for (int i = 0; i < 200000; ++i) body += "<span>w</span><br/>";
+  body += "</p>";
+  const std::string text = doc_with("", body);
+  const double secs = subtest::seconds_to_run([&] { EXPECT_EQ(parse(text), SUB_OK); });
+  ASSERT_EQ(sub_classic_doc()->cue_count, 1);
+  EXPECT_EQ(sub_classic_doc()->cues[0].lines.count, 200000);
+  EXPECT_LT(secs, 2.0);
+  sub_clear();
+}
+
 TEST(TtmlStandard, ManySpansInOneParagraph) {
   std::string body = "<p>";
   for (int i = 0; i < 100000; ++i)

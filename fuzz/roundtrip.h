@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "sub_util/doc.h"
+#include "sub_util/strings.h"
 #include "sub_util/values.h"
 #include "subparse.h"
 
@@ -81,6 +82,18 @@ namespace detail {
 
 inline std::optional<std::string> opt_text(const char *s) {
   return s ? std::optional<std::string>(s) : std::nullopt;
+}
+
+// Times, lines, identifier and settings of cue `i`, into any cue type that
+// has those members.
+template <typename C>
+void read_cue(const SubDoc *doc, int32_t i, C *c) {
+  c->start = sub_doc_cue_start_ms(doc, i);
+  c->end = sub_doc_cue_end_ms(doc, i);
+  for (int32_t k = 0; k < sub_doc_cue_line_count(doc, i); ++k)
+    c->lines.emplace_back(sub_doc_cue_line(doc, i, k));
+  c->id = opt_text(sub_doc_cue_id(doc, i));
+  c->settings = opt_text(sub_doc_cue_settings(doc, i));
 }
 
 inline int32_t clamp0(int32_t ms) { return ms < 0 ? 0 : ms; }
@@ -131,34 +144,11 @@ inline std::vector<std::string> text_lines(const SourceCue &cue) {
 }
 
 // Length of the well-formed UTF-8 sequence at s[i], or 0 with the length of
-// its maximal ill-formed subpart in *subpart.
+// its maximal ill-formed subpart in *subpart: the library's own rule, which
+// the writers follow.
 inline size_t utf8_seq(std::string_view s, size_t i, size_t *subpart) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) return 1;
-  size_t need = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    need = 1;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    need = 2;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    need = 3;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    *subpart = 1;
-    return 0;
-  }
-  size_t k = 1;
-  for (; k <= need && i + k < s.size(); ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) break;
-  }
-  if (k == need + 1) return k;
-  *subpart = k;
-  return 0;
+  if (static_cast<unsigned char>(s[i]) < 0x80) return 1;
+  return sub_utf8_seq(reinterpret_cast<const unsigned char *>(s.data()), s.size(), i, subpart);
 }
 
 inline bool utf8_valid(std::string_view s) {
@@ -616,12 +606,7 @@ inline std::vector<SourceCue> source_cues(const SubDoc *doc) {
   cues.reserve(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i) {
     SourceCue c;
-    c.start = sub_doc_cue_start_ms(doc, i);
-    c.end = sub_doc_cue_end_ms(doc, i);
-    for (int32_t k = 0; k < sub_doc_cue_line_count(doc, i); ++k)
-      c.lines.emplace_back(sub_doc_cue_line(doc, i, k));
-    c.id = detail::opt_text(sub_doc_cue_id(doc, i));
-    c.settings = detail::opt_text(sub_doc_cue_settings(doc, i));
+    detail::read_cue(doc, i, &c);
     c.danmu = sub_doc_cue_is_danmu(doc, i) != 0;
     c.mode = sub_doc_cue_danmu_mode(doc, i);
     cues.push_back(std::move(c));
@@ -658,12 +643,7 @@ inline std::vector<Cue> read_back(const SubDoc *doc, int32_t format) {
   const int32_t n = sub_doc_cue_count(doc);
   for (int32_t i = 0; i < n; ++i) {
     Cue c;
-    c.start = sub_doc_cue_start_ms(doc, i);
-    c.end = sub_doc_cue_end_ms(doc, i);
-    for (int32_t k = 0; k < sub_doc_cue_line_count(doc, i); ++k)
-      c.lines.emplace_back(sub_doc_cue_line(doc, i, k));
-    c.id = detail::opt_text(sub_doc_cue_id(doc, i));
-    c.settings = detail::opt_text(sub_doc_cue_settings(doc, i));
+    detail::read_cue(doc, i, &c);
     if (format == SUB_FMT_LRC && c.lines.size() == 1 && c.lines[0].empty()) continue;
     out.push_back(std::move(c));
   }

@@ -12,9 +12,7 @@
 
 namespace {
 
-// Whether a host's options struct of `size` bytes holds member `M` whole.
 #define DOC_OPTIONS_END(M) SUB_OPTIONS_END(SubParseOptions, M)
-#define DOC_OPTIONS_HOLD(size, M) ((size) >= DOC_OPTIONS_END(M))
 
 // Where each member of the parse options ends, in order.
 constexpr size_t sub_parse_options_members[] = {
@@ -25,14 +23,9 @@ constexpr size_t sub_parse_options_members[] = {
 // The options the host passed; members its (older, smaller) struct does not
 // hold whole take their defaults.
 SubParseOptions doc_options(const SubParseOptions *given) {
-  SubParseOptions options;
-  sub_parse_options_init(&options);
-  if (!given) return options;
-  if (DOC_OPTIONS_HOLD(given->size, format)) options.format = given->format;
-  if (DOC_OPTIONS_HOLD(given->size, encoding)) options.encoding = given->encoding;
-  if (DOC_OPTIONS_HOLD(given->size, reading)) options.reading = given->reading;
-  if (DOC_OPTIONS_HOLD(given->size, microdvd_fps)) options.microdvd_fps = given->microdvd_fps;
-  return options;
+  SubParseOptions defaults;
+  sub_parse_options_init(&defaults);
+  return sub_options_read(given, defaults, sub_parse_options_members);
 }
 
 // A field of cue `i`, or `missing` when there is no such cue.

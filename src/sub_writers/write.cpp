@@ -33,7 +33,6 @@ constexpr FormatAlias aliases[] = {
 };
 
 #define WRITE_OPTIONS_END(M) SUB_OPTIONS_END(SubWriteOptions, M)
-#define WRITE_OPTIONS_HOLD(size, M) ((size) >= WRITE_OPTIONS_END(M))
 
 // Where each member of the write options ends, in order.
 constexpr size_t write_options_members[] = {
@@ -56,39 +55,14 @@ constexpr size_t write_options_members[] = {
     WRITE_OPTIONS_END(danmaku_measure_user),
 };
 
-// The options the host passed, completed with the defaults.
+// The options the host passed, completed with the defaults; null texts read
+// as empty ones.
 SubWriteOptions write_options(const SubWriteOptions *given) {
-  SubWriteOptions o;
-  sub_write_options_init(&o);
-  if (!given) return o;
-  if (WRITE_OPTIONS_HOLD(given->size, vtt_header)) o.vtt_header = given->vtt_header;
-  if (WRITE_OPTIONS_HOLD(given->size, ass_play_res_x)) o.ass_play_res_x = given->ass_play_res_x;
-  if (WRITE_OPTIONS_HOLD(given->size, ass_play_res_y)) o.ass_play_res_y = given->ass_play_res_y;
-  if (WRITE_OPTIONS_HOLD(given->size, ass_font)) o.ass_font = given->ass_font;
-  if (WRITE_OPTIONS_HOLD(given->size, ass_font_size)) o.ass_font_size = given->ass_font_size;
-  if (WRITE_OPTIONS_HOLD(given->size, ttml_lang)) o.ttml_lang = given->ttml_lang;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_font_size))
-    o.danmaku_font_size = given->danmaku_font_size;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_scroll_ms))
-    o.danmaku_scroll_ms = given->danmaku_scroll_ms;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_fixed_ms))
-    o.danmaku_fixed_ms = given->danmaku_fixed_ms;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_opacity)) o.danmaku_opacity = given->danmaku_opacity;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_scroll_share))
-    o.danmaku_scroll_share = given->danmaku_scroll_share;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_overflow))
-    o.danmaku_overflow = given->danmaku_overflow;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_drop_modes))
-    o.danmaku_drop_modes = given->danmaku_drop_modes;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_block_words))
-    o.danmaku_block_words = given->danmaku_block_words;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_measure)) o.danmaku_measure = given->danmaku_measure;
-  if (WRITE_OPTIONS_HOLD(given->size, danmaku_measure_user))
-    o.danmaku_measure_user = given->danmaku_measure_user;
-  if (!o.danmaku_block_words) o.danmaku_block_words = "";
-  if (!o.vtt_header) o.vtt_header = "";
-  if (!o.ass_font) o.ass_font = "";
-  if (!o.ttml_lang) o.ttml_lang = "";
+  SubWriteOptions defaults;
+  sub_write_options_init(&defaults);
+  SubWriteOptions o = sub_options_read(given, defaults, write_options_members);
+  for (const char **text : {&o.vtt_header, &o.ass_font, &o.ttml_lang, &o.danmaku_block_words})
+    if (!*text) *text = "";
   return o;
 }
 

@@ -6,18 +6,22 @@ needs no environment variable and no system install.
 The CMake build directory is python/build/cmake (kept between builds, so a
 second build only relinks what changed); SUBPARSE_CMAKE_BUILD_DIR names
 another one. CMAKE_BUILD_PARALLEL_LEVEL sets the build's jobs (default 2).
-The wheel holds a native library: it is tagged for this platform
-(py3-none-<platform>), not as pure Python."""
+The package's one extension module, subparse._cues (the Cue type and the
+fast walk over a document's cues), is compiled against the subparse.h that
+build generates; it is not linked with the library (the package hands it
+the accessors' addresses). The wheel is tagged for this interpreter and
+platform, as any wheel holding an extension module."""
 
+import functools
 import os
 import re
 import shutil
 import subprocess
 from pathlib import Path
 
-from setuptools import Distribution, setup
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 from setuptools.command.build_py import build_py
-from wheel.bdist_wheel import bdist_wheel
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
@@ -39,6 +43,11 @@ def run(command: list) -> None:
     subprocess.run([str(part) for part in command], check=True)
 
 
+def cmake_build_dir() -> Path:
+    return Path(os.environ.get("SUBPARSE_CMAKE_BUILD_DIR") or HERE / "build" / "cmake")
+
+
+@functools.lru_cache(maxsize=None)  # build_py and build_ext both ask
 def build_library() -> Path:
     """Configures (first time only) and builds the `subparse` target;
     returns the real file of the shared library."""
@@ -48,7 +57,7 @@ def build_library() -> Path:
     if shutil.which("cmake") is None:
         raise SystemExit("subparse: cmake not found (Debian: apt-get install cmake; "
                          "scripts/setup.sh installs everything the build needs)")
-    build = Path(os.environ.get("SUBPARSE_CMAKE_BUILD_DIR") or HERE / "build" / "cmake")
+    build = cmake_build_dir()
     configure = ["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
                  "-DSUBPARSE_TESTS=OFF"]
     if not (build / "CMakeCache.txt").exists() and shutil.which("ninja"):
@@ -74,22 +83,23 @@ class BuildWithLibrary(build_py):
         target.chmod(0o755)
 
 
-class BinaryDistribution(Distribution):
-    """Holds a native library: installed into platlib, and a wheel that is
-    not pure Python."""
+class BuildExtWithHeader(build_ext):
+    """build_ext that first makes sure the library's build generated the
+    subparse.h the extension includes (its folder is on the include path)."""
 
-    def has_ext_modules(self) -> bool:
-        return True
-
-
-class PlatformWheel(bdist_wheel):
-    """A wheel for this platform: its library runs on no other, while the
-    Python code needs no particular interpreter (ctypes, no extension)."""
-
-    def get_tag(self) -> tuple:
-        _, _, platform = super().get_tag()
-        return "py3", "none", platform
+    def run(self) -> None:
+        build_library()
+        super().run()
 
 
-setup(version=project_version(), distclass=BinaryDistribution,
-      cmdclass={"build_py": BuildWithLibrary, "bdist_wheel": PlatformWheel})
+# SUBPARSE_WERROR=1 (the test command sets it) makes warnings errors, as in
+# the library's CI build; an install elsewhere must not fail on a newer
+# Python's headers.
+CUES = Extension("subparse._cues", sources=["subparse/_cues.c"],
+                 include_dirs=[str(cmake_build_dir() / "include")],
+                 depends=[str(cmake_build_dir() / "include" / "subparse.h")],
+                 extra_compile_args=["-O2", "-std=c11", "-Wall", "-Wextra"] +
+                 (["-Werror"] if os.environ.get("SUBPARSE_WERROR") == "1" else []))
+
+setup(version=project_version(), ext_modules=[CUES],
+      cmdclass={"build_py": BuildWithLibrary, "build_ext": BuildExtWithHeader})

@@ -24,6 +24,8 @@ fail() { echo "python_test: $*" >&2; exit 1; }
 step() { echo "== python: $* =="; }
 elapsed() { echo "   ($(($(date +%s) - $1)) s)"; }
 
+[ -f "$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')/Python.h" ] ||
+  fail "$python has no Python.h to build the package's extension: run scripts/setup.sh (python3-dev)"
 for module in venv ensurepip setuptools wheel build pytest; do
   "$python" -c "import $module" 2>/dev/null ||
     fail "$python cannot import $module: run scripts/setup.sh (python3-venv python3-setuptools" \
@@ -34,6 +36,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export SUBPARSE_CORPUS=${SUBPARSE_CORPUS:-$(cd "$root/.." && pwd)/shared/corpus}
 export PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1 PYTHONDONTWRITEBYTECODE=1
+export SUBPARSE_WERROR=1  # the extension module builds without a warning
 unset SUBPARSE_LIBRARY  # the installed package must find its own library
 # The suites run from a copy outside the source tree, so that `import
 # subparse` can only find the installed package.
@@ -63,13 +66,16 @@ step "wheel: $python -m build --wheel --no-isolation $root/python"
 wheel=$(ls "$work"/dist/*.whl)
 echo "   $(basename "$wheel")"
 case $(basename "$wheel") in
-  *-py3-none-linux_*.whl) ;;
-  *) fail "the wheel is not tagged for this platform: $(basename "$wheel")" ;;
+  *-cp3*-cp3*-linux_*.whl) ;;
+  *) fail "the wheel is not tagged for this interpreter and platform: $(basename "$wheel")" ;;
 esac
-"$python" - "$wheel" <<'EOF' || fail "the wheel lacks the library or py.typed"
+"$python" - "$wheel" <<'EOF' || fail "the wheel lacks the library, the extension or py.typed"
 import sys, zipfile
-names = zipfile.ZipFile(sys.argv[1]).namelist()
-missing = {"subparse/libsubparse.so", "subparse/py.typed", "subparse/__init__.py"} - set(names)
+names = set(zipfile.ZipFile(sys.argv[1]).namelist())
+names |= {"subparse/_cues.so"} if any(n.startswith("subparse/_cues.") and n.endswith(".so")
+                                      for n in names) else set()
+missing = {"subparse/libsubparse.so", "subparse/_cues.so", "subparse/py.typed",
+           "subparse/__init__.py"} - names
 sys.exit(f"missing from the wheel: {sorted(missing)}" if missing else 0)
 EOF
 step "wheel install into a fresh venv $work/wheel"

@@ -18,7 +18,7 @@ need_root() {
 pkgs=(g++ clang-14 libclang-rt-14-dev cmake ninja-build pkg-config
       googletest libgtest-dev libbenchmark-dev libuchardet-dev binutils python3
       dpkg-dev groff-base libass-dev libavformat-dev fonts-wqy-zenhei
-      python3-venv python3-setuptools python3-wheel python3-build python3-pytest)
+      python3-dev python3-venv python3-setuptools python3-wheel python3-build python3-pytest)
 missing=()
 updated=0
 for p in "${pkgs[@]}"; do

@@ -49,6 +49,13 @@ ArgumentError (6); UnknownFormat and ArgumentError are ValueErrors too.
 Memory running out raises MemoryError. Using Subtitles after close()
 raises ValueError.
 
+Cues
+----
+A loop over Subtitles reads its cues from the document in batches (8 at
+first, then up to 1024), so the first comes at once however large the file;
+each Cue is a value of its own (see help(subparse.Cue)). close() during a
+loop ends it with ValueError at the next batch.
+
 Threads
 -------
 Each Subtitles owns its own document in the library, and ctypes lets go of
@@ -75,7 +82,8 @@ from ._core import (FORMATS, WRITE_FORMATS, ArgumentError, Cue, DecodeError, Emp
 from ._native import LibraryNotFoundError
 
 # Shown as subparse.Error, subparse.Subtitles, ... in help() and tracebacks.
-for _public in (Cue, Subtitles, Error, UnknownFormat, DecodeError, EmptyInput, NoCues,
+# (Cue, defined in C, is named subparse.Cue there.)
+for _public in (Subtitles, Error, UnknownFormat, DecodeError, EmptyInput, NoCues,
                 ArgumentError, LibraryNotFoundError, load, parse, detect):
     _public.__module__ = __name__
 del _public

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import ctypes
+import itertools
 import json
 import math
 import numbers
@@ -12,10 +13,10 @@ import os
 import stat
 import threading
 from collections.abc import Iterator, Sequence
-from dataclasses import dataclass
 from typing import Any, NoReturn, Union, overload
 
-from . import _native
+from . import _cues, _native
+from ._cues import Cue
 from ._native import lib
 from ._options import WriteOptions, real
 
@@ -70,6 +71,8 @@ class ArgumentError(Error, ValueError):
 
 _ERRORS: dict[int, type[Error]] = {1: UnknownFormat, 2: DecodeError, 3: EmptyInput, 5: NoCues,
                                    6: ArgumentError}
+# The most cues an iteration reads at once (under the Subtitles' lock).
+_BATCH_MAX = 1024
 _DEFAULT_MESSAGES = {1: "unknown format", 2: "decoding failed", 3: "empty input",
                      5: "nothing parsed", 6: "unusable argument"}
 
@@ -81,39 +84,6 @@ def _raise(code: int, message: str, warnings: tuple[str, ...] = (), what: str = 
     if code in (_native.SUB_OK, _native.SUB_ERR_NOMEM):
         raise MemoryError(f"subparse: out of memory{' while ' + what if what else ''}")
     raise _ERRORS.get(code, Error)(code, message or _DEFAULT_MESSAGES.get(code, "failed"), warnings)
-
-
-@dataclass(frozen=True, slots=True)
-class Cue:
-    """One timed cue, a value of its own (it stays valid after the
-    Subtitles it came from is changed or closed).
-
-    start, end: times in milliseconds (may be negative after a shift).
-    lines: the cue's text lines (a line may hold a line break of its own).
-    id, settings: WebVTT's cue identifier and settings ("name:value" pairs)
-    under the standard reading; None otherwise.
-    mode, color, fontsize: a danmaku comment's mode (1 scrolls, 4 bottom,
-    5 top, ...), colour (0xRRGGBB) and size (25 is normal); None for the
-    cues of other formats."""
-
-    start: int
-    end: int
-    lines: tuple[str, ...]
-    id: str | None = None
-    settings: str | None = None
-    mode: int | None = None
-    color: int | None = None
-    fontsize: float | None = None
-
-    @property
-    def text(self) -> str:
-        """The lines joined with line feeds."""
-        return "\n".join(self.lines)
-
-    @property
-    def is_danmaku(self) -> bool:
-        """True for a danmaku comment (Bilibili, AcFun)."""
-        return self.mode is not None
 
 
 def _warnings(doc: int) -> tuple[str, ...]:
@@ -178,8 +148,10 @@ def _replace_file(path: str, data: bytes) -> None:
 
 class Subtitles(Sequence[Cue]):
     """A parsed subtitle file: a sequence of Cue, read from the library's
-    document one at a time when asked for (len() and an index cost nothing
-    however large the file). Made by load() and parse().
+    document when asked for: an index reads one cue, a loop reads batches
+    of up to 1024 as it goes (len() and the first cue cost nothing however
+    large the file; close() during a loop ends it with ValueError at the
+    next batch). Made by load() and parse().
 
     It owns its document until close() (or the end of a `with` block, or
     garbage collection); after close(), format, encoding and warnings stay
@@ -240,22 +212,6 @@ class Subtitles(Sequence[Cue]):
 
     # -- cues --------------------------------------------------------------
 
-    @staticmethod
-    def _cue(doc: int, i: int) -> Cue:
-        c = lib()
-        lines = tuple(_native.text(c.sub_doc_cue_line(doc, i, k))
-                      for k in range(c.sub_doc_cue_line_count(doc, i)))
-        raw_id, raw_settings = c.sub_doc_cue_id(doc, i), c.sub_doc_cue_settings(doc, i)
-        cue_id = _native.text(raw_id) if raw_id is not None else None
-        settings = _native.text(raw_settings) if raw_settings is not None else None
-        if c.sub_doc_cue_is_danmu(doc, i):
-            danmaku = (c.sub_doc_cue_danmu_mode(doc, i), c.sub_doc_cue_danmu_color(doc, i),
-                       c.sub_doc_cue_danmu_fontsize(doc, i))
-        else:
-            danmaku = (None, None, None)
-        return Cue(c.sub_doc_cue_start_ms(doc, i), c.sub_doc_cue_end_ms(doc, i), lines, cue_id,
-                   settings, *danmaku)
-
     def __len__(self) -> int:
         with self._lock:
             self._open()
@@ -272,24 +228,41 @@ class Subtitles(Sequence[Cue]):
         with self._lock:
             doc = self._open()
             if isinstance(index, slice):
-                return [self._cue(doc, i) for i in range(*index.indices(self._count))]
+                first, stop, step = index.indices(self._count)
+                if step == 1:
+                    return _cues.read(doc, first, max(first, stop))
+                return [_cues.read(doc, i, i + 1)[0] for i in range(first, stop, step)]
             i = operator.index(index)  # TypeError for anything but an integer
             if i < 0:
                 i += self._count
             if not 0 <= i < self._count:
                 raise IndexError(f"cue index {index} out of range ({self._count} cues)")
-            return self._cue(doc, i)
+            return _cues.read(doc, i, i + 1)[0]
+
+    def _batches(self, backwards: bool = False) -> Iterator[list[Cue]]:
+        """The cues in lists read under the lock, growing from 8 to 1024
+        cues (the first cue of a large file comes at once); close() part-way
+        ends the walk with ValueError at the next list."""
+        done, size = 0, 8
+        while True:
+            with self._lock:
+                doc = self._open()
+                if done >= self._count:
+                    return
+                take = min(size, self._count - done)
+                if backwards:
+                    batch = _cues.read(doc, self._count - done - take, self._count - done)
+                    batch.reverse()
+                else:
+                    batch = _cues.read(doc, done, done + take)
+            done, size = done + take, min(size * 2, _BATCH_MAX)
+            yield batch
 
     def __iter__(self) -> Iterator[Cue]:
-        # Index by index, so that close() part-way stops the loop with ValueError.
-        i = 0
-        while i < len(self):
-            yield self[i]
-            i += 1
+        return itertools.chain.from_iterable(self._batches())
 
     def __reversed__(self) -> Iterator[Cue]:
-        for i in range(len(self) - 1, -1, -1):
-            yield self[i]
+        return itertools.chain.from_iterable(self._batches(backwards=True))
 
     def __repr__(self) -> str:
         state = "closed" if self.closed else f"{self._count} cues"

@@ -12,6 +12,8 @@ import os
 import threading
 from pathlib import Path
 
+from . import _cues
+
 # Format identifiers, parse readings and result codes, as subparse.h has them.
 SUB_FMT_AUTO = -1
 SUB_FMT_COUNT = 11
@@ -137,6 +139,9 @@ def lib() -> ctypes.CDLL:
                         f"subparse: {path} has no {name}: it is not a libsubparse with the "
                         "document API, writing and retiming that this package calls") from None
                 function.restype, function.argtypes = restype, argtypes
+            # The Cue reader calls the accessors of this very library.
+            _cues.bind({name: ctypes.cast(getattr(loaded, name), ctypes.c_void_p).value
+                        for name in _cues.ACCESSORS})
             _loaded, _loaded_path = loaded, path
     return _loaded
 

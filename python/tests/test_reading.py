@@ -6,7 +6,7 @@ import time
 
 import pytest
 import subparse
-from conftest import BILIBILI, SRT, SRT_CUES, timed
+from conftest import BILIBILI, SRT, SRT_CUES, big_srt, timed
 
 VTT = b"WEBVTT\n\nintro\n00:00:01.000 --> 00:00:02.500 align:start\nHello\n"
 RU = "1\r\n00:00:01,000 --> 00:00:02,000\r\nПривет, как у тебя дела сегодня?\r\n"
@@ -124,10 +124,12 @@ def test_closed_subtitles_raise_value_error(tmp_path):
         with pytest.raises(ValueError, match="closed"):
             use(subs)
     assert list(tmp_path.iterdir()) == []
-    subs = subparse.parse(SRT)
+    subs, seen = subparse.parse(big_srt(5000)), 0
     with pytest.raises(ValueError, match="closed"):
         for _ in subs:
-            subs.close()  # closing part-way stops a loop
+            subs.close()  # closing part-way stops a loop, at its next batch of cues
+            seen += 1
+    assert 1 <= seen <= 8 < len(subparse.parse(big_srt(5000)))
 
 
 def test_documents_and_texts_are_freed_once(monkeypatch):
@@ -155,18 +157,26 @@ def test_detect():
 
 def test_a_32_mib_file_is_read_lazily(monkeypatch, big_file):
     assert big_file.stat().st_size >= 32 << 20
-    made = []
-    real_init = subparse.Cue.__init__
-    monkeypatch.setattr(subparse.Cue, "__init__",
-                        lambda self, *args: made.append(1) or real_init(self, *args))
+    made = []  # the size of every batch of cues read from the document
+    real_read = subparse._cues.read
+
+    def counting_read(doc, first, stop):
+        made.append(stop - first)
+        return real_read(doc, first, stop)
+
+    monkeypatch.setattr(subparse._cues, "read", counting_read)
     with subparse.load(big_file) as subs:
         begin = time.perf_counter()
         count, first, last = len(subs), subs[0], subs[-1]
         assert time.perf_counter() - begin < 0.05
-        assert len(made) == 2 and count > 500_000 and subs.format == "srt"
+        assert made == [1, 1] and count > 500_000 and subs.format == "srt"
         assert (first.lines, last.lines) == (("line 1",), (f"line {count}",))
         assert (last.start, last.end) == (count * 1000, count * 1000 + 500)
-        assert next(iter(reversed(subs))) == last and len(made) == 3
+        assert next(iter(reversed(subs))) == last and made == [1, 1, 8]
+        assert next(iter(subs)) == first and made == [1, 1, 8, 8]
+        made.clear()
+        assert sum(1 for _ in subs) == count  # a whole walk: batches of at most 1024
+        assert sum(made) == count and max(made) == 1024
 
 
 def test_corpus_files_load_or_raise_an_error(corpus):

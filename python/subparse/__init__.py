@@ -77,6 +77,13 @@ from __future__ import annotations
 
 from importlib import metadata as _metadata
 
+try:
+    from . import _cues  # noqa: F401 - built by the package's install, not found in a source tree
+except ImportError as _error:
+    raise ImportError("subparse: the extension module subparse._cues is not built: install the "
+                      "package with pip (pip install --no-build-isolation ./python from the "
+                      "repository), which builds it and bundles the library") from _error
+
 from ._core import (FORMATS, WRITE_FORMATS, ArgumentError, Cue, DecodeError, EmptyInput, Error,
                     NoCues, Subtitles, UnknownFormat, detect, load, parse)
 from ._native import LibraryNotFoundError

@@ -22,8 +22,20 @@ def test_installed_with_its_own_library():
     library = package / "libsubparse.so"
     assert subparse.library_path() == str(library)
     assert library.is_file() and not library.is_symlink()
-    assert (package / "py.typed").is_file()
+    assert (package / "py.typed").is_file() and list(package.glob("_cues.*.so"))
     assert subparse.__version__[0].isdigit()
+
+
+def test_a_package_without_its_extension_says_how_to_build_it(tmp_path):
+    # A copy of the sources, as a checkout holds them: nothing built the extension.
+    copy = tmp_path / "subparse"
+    copy.mkdir()
+    for source in Path(subparse.__file__).parent.glob("*.py"):
+        (copy / source.name).write_bytes(source.read_bytes())
+    run = subprocess.run([sys.executable, "-c", "import subparse"], capture_output=True, text=True,
+                         env={**os.environ, "PYTHONPATH": str(tmp_path)}, cwd=tmp_path)
+    assert run.returncode == 1 and "subparse._cues is not built" in run.stderr
+    assert "pip install --no-build-isolation ./python" in run.stderr
 
 
 def test_help_reads_as_a_manual():

@@ -97,8 +97,14 @@ static inline Py_ssize_t ascii_prefix8(const unsigned char *p) {
   uint64_t word;
   memcpy(&word, p, sizeof word);
   const uint64_t high = word & UINT64_C(0x8080808080808080);
-  /* Little-endian: the lowest set bit belongs to the first byte of 0x80 or above. */
-  return high ? (Py_ssize_t)(__builtin_ctzll(high) / 8) : 8;
+  /* The first byte in memory is the lowest in a little-endian word, the
+   * highest in a big-endian one. */
+  if (!high) return 8;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return (Py_ssize_t)(__builtin_clzll(high) / 8);
+#else
+  return (Py_ssize_t)(__builtin_ctzll(high) / 8);
+#endif
 }
 
 /* Counts the characters of p[0..n) into *chars and raises *widest to its
@@ -238,7 +244,12 @@ static PyObject *cue_lines(CueObject *cue, void *unused) {
         PyTuple_SET_ITEM(t, k, line);
     }
     if (!t) return NULL;
-    cue->lines = t;
+    /* PyTuple_New may run the collector, and a finalizer may have asked
+     * for these lines meanwhile: keep the tuple it made. */
+    if (cue->lines)
+      Py_DECREF(t);
+    else
+      cue->lines = t;
   }
   return Py_NewRef(cue->lines);
 }
@@ -504,9 +515,10 @@ static int cue_text_from_doc(CueObject *cue, const SubDoc *doc, int32_t i, int32
     const char *line = accessors.line(doc, i, k);
     spans[k].bytes = (const unsigned char *)(line ? line : "");
     spans[k].size = (Py_ssize_t)strlen((const char *)spans[k].bytes);
+    /* After an ill-formed line the counts are not needed (nor set). */
     well_formed =
         well_formed && utf8_measure(spans[k].bytes, spans[k].size, &spans[k].chars, &widest);
-    chars += spans[k].chars;
+    if (well_formed) chars += spans[k].chars;
   }
   if (!well_formed) {
     /* The interpreter's decoder, line by line, for its U+FFFD. */

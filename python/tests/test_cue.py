@@ -3,8 +3,10 @@ exactly, ill-formed bytes as U+FFFD, and the value semantics of a Cue made
 from Python."""
 
 import copy
+import gc
 import pickle
 import random
+import sys
 
 import pytest
 import subparse
@@ -37,12 +39,15 @@ def test_texts_of_every_width_read_exactly(text):
     b"\xc0\xaf overlong",
     b"\xf4\x90\x80\x80 past U+10FFFF",
     b"fine \xc3\xa9 then \x80",
+    # more lines than the reader keeps on its stack, the first ill-formed
+    b"\xff first of eleven\n" + b"\n".join(b"line %d \xc3\xa9" % k for k in range(9)),
 ])
 def test_ill_formed_bytes_show_as_replacement_characters(raw):
     # encoding=None keeps the few invalid bytes of a mostly UTF-8 file as they are.
     data = b"1\n00:00:01,000 --> 00:00:02,000\n" + raw + b"\nnext \xc3\xa9\n\n"
     cue = subparse.parse(data, encoding=None)[0]
-    want = (raw.decode("utf-8", "replace"), "next é")
+    lines = (raw + b"\nnext \xc3\xa9").split(b"\n")
+    want = tuple(line.decode("utf-8", "replace") for line in lines)
     assert cue.lines == want and cue.text == "\n".join(want)
 
 
@@ -135,3 +140,25 @@ def test_str_subclasses_become_plain_str():
     assert type(cue.lines[0]) is str and type(cue.id) is str and cue.text == "a"
     with pytest.raises(TypeError):
         cue.replace(0)
+
+
+def test_lines_asked_for_by_a_finalizer_while_being_made_are_kept_once():
+    cue = subparse.parse(b"1\n00:00:01,000 --> 00:00:02,000\n" + b"x\n" * 25)[0]
+    inner = []
+
+    class Finalized:
+        def __del__(self):
+            inner.append(cue.lines)
+
+    garbage = Finalized()
+    garbage.cycle = garbage
+    del garbage
+    threshold = gc.get_threshold()
+    gc.set_threshold(1)  # the tuple of 25 lines comes from the collector, which runs __del__
+    try:
+        outer = cue.lines
+    finally:
+        gc.set_threshold(*threshold)
+    gc.collect()
+    assert outer == ("x",) * 25 and all(lines is outer for lines in inner)
+    assert sys.getrefcount(outer) == 3 + len(inner)  # outer, cue, the argument, inner's

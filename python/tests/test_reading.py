@@ -2,7 +2,6 @@
 
 import gc
 import pathlib
-import time
 
 import pytest
 import subparse
@@ -166,9 +165,7 @@ def test_a_32_mib_file_is_read_lazily(monkeypatch, big_file):
 
     monkeypatch.setattr(subparse._cues, "read", counting_read)
     with subparse.load(big_file) as subs:
-        begin = time.perf_counter()
         count, first, last = len(subs), subs[0], subs[-1]
-        assert time.perf_counter() - begin < 0.05
         assert made == [1, 1] and count > 500_000 and subs.format == "srt"
         assert (first.lines, last.lines) == (("line 1",), (f"line {count}",))
         assert (last.start, last.end) == (count * 1000, count * 1000 + 500)

@@ -366,8 +366,7 @@ class Subtitles(Sequence[Cue]):
         with self._lock:
             doc = self._open()
             code = function(doc, *args)
-            self._json = None  # times or order changed
-            self._count = lib().sub_doc_cue_count(doc)
+            self._json = None  # times or order changed (the count never does)
         if code != _native.SUB_OK:
             _raise(code, refused, what=f"{what} (the cues are unchanged)")
         return self

@@ -11,6 +11,7 @@ import ctypes
 import os
 import threading
 from pathlib import Path
+from typing import Any
 
 from . import _cues
 
@@ -60,7 +61,8 @@ class SubWriteOptions(ctypes.Structure):
 
 # name: (result type, argument types), exactly as subparse.h declares them.
 # Only the document API: the classic API's process-wide result is not used.
-_I32, _U32, _STR, _PTR = ctypes.c_int32, ctypes.c_uint32, ctypes.c_char_p, ctypes.c_void_p
+# The cue accessors are called from C by subparse._cues (see lib()).
+_I32, _STR, _PTR = ctypes.c_int32, ctypes.c_char_p, ctypes.c_void_p
 _SIGNATURES = {
     "sub_format_name": (_STR, [_I32]),
     "sub_format_id": (_I32, [_STR]),
@@ -70,16 +72,6 @@ _SIGNATURES = {
                              ctypes.POINTER(_PTR)]),
     "sub_doc_free": (None, [_PTR]),
     "sub_doc_cue_count": (_I32, [_PTR]),
-    "sub_doc_cue_start_ms": (_I32, [_PTR, _I32]),
-    "sub_doc_cue_end_ms": (_I32, [_PTR, _I32]),
-    "sub_doc_cue_line_count": (_I32, [_PTR, _I32]),
-    "sub_doc_cue_line": (_STR, [_PTR, _I32, _I32]),
-    "sub_doc_cue_is_danmu": (_I32, [_PTR, _I32]),
-    "sub_doc_cue_danmu_mode": (_I32, [_PTR, _I32]),
-    "sub_doc_cue_danmu_color": (_U32, [_PTR, _I32]),
-    "sub_doc_cue_danmu_fontsize": (ctypes.c_float, [_PTR, _I32]),
-    "sub_doc_cue_id": (_STR, [_PTR, _I32]),
-    "sub_doc_cue_settings": (_STR, [_PTR, _I32]),
     "sub_doc_error": (_STR, [_PTR]),
     "sub_doc_warning_count": (_I32, [_PTR]),
     "sub_doc_warning": (_STR, [_PTR, _I32]),
@@ -131,16 +123,19 @@ def lib() -> ctypes.CDLL:
                     f"subparse: cannot load {path} (from {source}): {error}. Install the package "
                     "with pip from the repository's python/ folder, which builds and bundles the "
                     "library, or set SUBPARSE_LIBRARY to a built libsubparse.so.") from None
-            for name, (restype, argtypes) in _SIGNATURES.items():
+            def function(name: str) -> Any:
                 try:
-                    function = getattr(loaded, name)
+                    return getattr(loaded, name)
                 except AttributeError:
                     raise LibraryNotFoundError(
                         f"subparse: {path} has no {name}: it is not a libsubparse with the "
                         "document API, writing and retiming that this package calls") from None
-                function.restype, function.argtypes = restype, argtypes
-            # The Cue reader calls the accessors of this very library.
-            _cues.bind({name: ctypes.cast(getattr(loaded, name), ctypes.c_void_p).value
+
+            for name, (restype, argtypes) in _SIGNATURES.items():
+                declared = function(name)
+                declared.restype, declared.argtypes = restype, argtypes
+            # The Cue reader calls these from C, at the addresses of this very library.
+            _cues.bind({name: ctypes.cast(function(name), ctypes.c_void_p).value
                         for name in _cues.ACCESSORS})
             _loaded, _loaded_path = loaded, path
     return _loaded

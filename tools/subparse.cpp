@@ -10,13 +10,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "subparse.h"
@@ -214,8 +215,7 @@ struct Options {
   const char *output = nullptr;
   const char *output_dir = nullptr;
   bool force = false;
-  bool scale = false;
-  double fps_from = 0, fps_to = 0;
+  double fps_from = 0, fps_to = 0;  // 0: no --fps
   int64_t shift_ms = 0;
   bool sort = false;
   std::vector<const char *> paths;
@@ -335,6 +335,20 @@ bool parse_digits(std::string_view s, size_t max_digits, uint64_t *value) {
   return true;
 }
 
+// Takes a fraction of a second, a point then 1 to 3 digits, off the end of
+// `*s` as milliseconds (".5" is 500); 0 when `*s` holds no point. Read
+// without floating point, so that 6.5 is exactly 6500 ms.
+bool take_fraction_ms(std::string_view *s, uint64_t *ms) {
+  *ms = 0;
+  const size_t dot = s->find('.');
+  if (dot == std::string_view::npos) return true;
+  const std::string_view digits = s->substr(dot + 1);
+  if (!parse_digits(digits, 3, ms)) return false;
+  for (size_t n = digits.size(); n < 3; ++n) *ms *= 10;
+  *s = s->substr(0, dot);
+  return true;
+}
+
 // A --shift value: [+|-] then milliseconds (digits only) or a clock
 // [[h:]m:]s[.fff]. Digit counts are bounded, so that no sum can overflow:
 // 18 digits of milliseconds, or 9 of the leading unit of a clock.
@@ -349,12 +363,7 @@ bool parse_shift(std::string_view s, int64_t *ms) {
     if (!parse_digits(s, 18, &total)) return false;
   } else {
     uint64_t fraction = 0;
-    if (const size_t dot = s.find('.'); dot != std::string_view::npos) {
-      const std::string_view digits = s.substr(dot + 1);
-      if (!parse_digits(digits, 3, &fraction)) return false;
-      for (size_t n = digits.size(); n < 3; ++n) fraction *= 10;
-      s = s.substr(0, dot);
-    }
+    if (!take_fraction_ms(&s, &fraction)) return false;
     // Up to three fields, hours first; all but the leading one below 60.
     std::string_view fields[3];
     size_t count = 0;
@@ -392,16 +401,17 @@ bool parse_decimal(std::string_view s, double *value) {
 }
 
 // A frame rate above 0: a decimal number (25, 23.976) or a ratio of two
-// (30000/1001).
+// (30000/1001). parse_decimal() reads 1e-9 to 1e9 when above 0, so a ratio
+// of two lies in 1e-18 to 1e18: finite and above 0.
 bool parse_rate(std::string_view s, double *rate) {
   const size_t slash = s.find('/');
   double numerator = 0, denominator = 1;
   if (!parse_decimal(s.substr(0, slash), &numerator)) return false;
   if (slash != std::string_view::npos && !parse_decimal(s.substr(slash + 1), &denominator))
     return false;
-  if (!(numerator > 0) || !(denominator > 0)) return false;
+  if (numerator <= 0 || denominator <= 0) return false;
   *rate = numerator / denominator;
-  return std::isfinite(*rate) && *rate > 0;
+  return true;
 }
 
 // A --ass-res value: WIDTHxHEIGHT, each 1 to 16384.
@@ -418,17 +428,10 @@ bool parse_resolution(std::string_view s, int32_t *x, int32_t *y) {
 }
 
 // A duration in seconds, to the millisecond: digits, then optionally a point
-// and 1 to 3 digits; 0.5 to 60 seconds. Read without floating point, so that
-// 6.5 is exactly 6500 ms.
+// and 1 to 3 digits; 0.5 to 60 seconds.
 bool parse_seconds(std::string_view s, int32_t *ms) {
   uint64_t whole = 0, fraction = 0;
-  const size_t dot = s.find('.');
-  if (!parse_digits(s.substr(0, dot), 9, &whole)) return false;
-  if (dot != std::string_view::npos) {
-    const std::string_view digits = s.substr(dot + 1);
-    if (!parse_digits(digits, 3, &fraction)) return false;
-    for (size_t n = digits.size(); n < 3; ++n) fraction *= 10;
-  }
+  if (!take_fraction_ms(&s, &fraction) || !parse_digits(s, 9, &whole)) return false;
   const uint64_t total = whole * 1000 + fraction;
   if (total < 500 || total > 60000) return false;
   *ms = static_cast<int32_t>(total);
@@ -571,7 +574,6 @@ int apply_value(Opt id, std::string_view shown, const char *value, Options *opt)
       if (colon == std::string_view::npos || !parse_rate(v.substr(0, colon), &opt->fps_from) ||
           !parse_rate(v.substr(colon + 1), &opt->fps_to))
         return usage_error("bad --fps", v, "FROM:TO, such as 25:23.976 or 25:24000/1001");
-      opt->scale = true;
       return -1;
     }
     case Opt::shift:
@@ -685,12 +687,13 @@ bool read_all(const char *path, std::string *data, std::string *error) {
     return false;
   }
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool known = fstat(fd, &st) == 0;
+  if (known && S_ISDIR(st.st_mode)) {
     *error = std::strerror(EISDIR);
     if (!is_stdin) close(fd);
     return false;
   }
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+  if (known && S_ISREG(st.st_mode) && st.st_size > 0)
     data->reserve(static_cast<size_t>(st.st_size));
   constexpr size_t chunk = 1 << 16;
   bool ok = true;
@@ -809,12 +812,17 @@ void print_warnings(const char *label, const SubDoc *doc, int32_t from = 0) {
 // The exit status a failed parse's code maps to.
 int failure_status(int32_t code) { return code >= 1 && code <= 125 ? code : 1; }
 
+// What failed: the document's error text, else the code's description (doc
+// is NULL when memory ran out before a document existed).
+const char *failure_text(const SubDoc *doc, int32_t code) {
+  const char *error = sub_doc_error(doc);
+  return error && *error ? error : describe_code(code);
+}
+
 // Reports a failed parse on standard error; returns the exit status it maps to.
 int report_failure(const char *path, const SubDoc *doc, int32_t code) {
-  // doc is NULL when memory ran out before a document existed: no error text.
-  const char *error = sub_doc_error(doc);
-  const char *message = error && *error ? error : describe_code(code);
-  std::fprintf(stderr, "subparse: %s: %s (code %" PRId32 ")\n", path, message, code);
+  std::fprintf(stderr, "subparse: %s: %s (code %" PRId32 ")\n", path, failure_text(doc, code),
+               code);
   return failure_status(code);
 }
 
@@ -861,7 +869,7 @@ int32_t parse(const Options &opt, const std::string &data, int32_t format, DocOw
 // shift is measured on the clock of the new rate (the video the cues are
 // moved to), then the shift, then the order. Returns a library code.
 int32_t retime(const Options &opt, SubDoc *doc) {
-  if (opt.scale)
+  if (opt.fps_from > 0)
     if (const int32_t code = sub_doc_scale(doc, opt.fps_from, opt.fps_to); code != SUB_OK)
       return code;
   if (opt.shift_ms != 0)
@@ -901,9 +909,8 @@ void print_warning_fields(const SubDoc *doc) {
 
 // An "error" field for a failed library call on `doc`, and its warnings.
 void print_failure_fields(const SubDoc *doc, int32_t code) {
-  const char *text = sub_doc_error(doc);
-  std::string message = text && *text ? text : describe_code(code);
-  message += " (code " + std::to_string(code) + ")";
+  const std::string message =
+      std::string(failure_text(doc, code)) + " (code " + std::to_string(code) + ")";
   print_field("error", message.c_str());
   print_warning_fields(doc);
 }
@@ -957,17 +964,6 @@ int detect(const Options &opt, const char *path, bool block) {
   return 0;
 }
 
-// --detect over every file: the plain three lines for one, blocks for more.
-int detect_all(const Options &opt) {
-  const bool blocks = opt.paths.size() > 1;
-  int status = 0;
-  for (size_t i = 0; i < opt.paths.size(); ++i) {
-    if (i) std::fputc('\n', stdout);
-    status = std::max(status, detect(opt, opt.paths[i], blocks));
-  }
-  return std::max(status, finish_stdout());
-}
-
 // --info for one file: its block on standard output. Returns 0, or the exit
 // status its failure maps to.
 int info(const Options &opt, const char *path) {
@@ -1004,38 +1000,36 @@ int info(const Options &opt, const char *path) {
   return 0;
 }
 
-// --info over every file, in the order given: all are reported whatever
-// fails; the status is the worst of theirs.
-int info_all(const Options &opt) {
+// --info or --detect over every file, in the order given, their outputs
+// separated by a blank line: all are reported whatever fails; the status is
+// the worst of theirs. `one(path)` reports a file and returns its status.
+template <typename Report>
+int report_all(const Options &opt, Report one) {
   int status = 0;
   for (size_t i = 0; i < opt.paths.size(); ++i) {
     if (i) std::fputc('\n', stdout);
-    status = std::max(status, info(opt, opt.paths[i]));
+    status = std::max(status, one(opt.paths[i]));
   }
   return std::max(status, finish_stdout());
 }
 
 // Where a file is, to tell that two names name one file whatever their
-// spelling.
-struct FileId {
-  dev_t dev;
-  ino_t ino;
-};
+// spelling. Kept in sets: a run over many thousands of files looks each up
+// in logarithmic time.
+using FileId = std::pair<dev_t, ino_t>;
 
-bool same_file(const FileId &id, const struct stat &st) {
-  return id.dev == st.st_dev && id.ino == st.st_ino;
-}
+FileId file_id(const struct stat &st) { return {st.st_dev, st.st_ino}; }
 
 // A conversion run: its options, the files it must not replace and the
 // files it wrote.
 struct Run {
   const Options &opt;
-  std::vector<FileId> inputs;
-  std::vector<FileId> written;
+  std::set<FileId> inputs;
+  std::set<FileId> written;
   mode_t new_file_mode = 0644;  // 0666 less the umask
 };
 
-std::string file_extension(int32_t format) {
+const char *file_extension(int32_t format) {
   switch (format) {
     case SUB_FMT_SRT: return "srt";
     case SUB_FMT_VTT: return "vtt";
@@ -1076,6 +1070,18 @@ bool write_all(int fd, const char *data, size_t len) {
   return true;
 }
 
+// Writes every piece to `fd`, flushed to the disk when `sync`, and closes
+// it: close() reports what a network file system could not store. Returns 0,
+// or the errno of the first step that failed.
+int write_and_close(int fd, std::initializer_list<std::string_view> pieces, bool sync) {
+  int reason = 0;
+  for (const std::string_view piece : pieces)
+    if (!reason && !write_all(fd, piece.data(), piece.size())) reason = errno;
+  if (!reason && sync && fsync(fd) != 0) reason = errno;
+  if (close(fd) != 0 && !reason) reason = errno;
+  return reason;
+}
+
 // The file a path leads to: a symbolic link is followed, so that replacing
 // the path replaces the file the link points to and keeps the link.
 std::string resolve_link(const std::string &path) {
@@ -1103,15 +1109,9 @@ bool write_atomically(const Run &run, const std::string &path,
   const bool exists = stat(target.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
-    bool ok = fd >= 0;
-    for (const std::string_view piece : pieces)
-      ok = ok && write_all(fd, piece.data(), piece.size());
-    if (!ok) *error = std::string("cannot write: ") + std::strerror(errno);
-    if (fd >= 0 && close(fd) != 0 && ok) {
-      *error = std::string("cannot write: ") + std::strerror(errno);
-      ok = false;
-    }
-    return ok;
+    const int reason = fd < 0 ? errno : write_and_close(fd, pieces, false);
+    if (reason) *error = std::string("cannot write: ") + std::strerror(reason);
+    return reason == 0;
   }
   const size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? "."
@@ -1129,16 +1129,8 @@ bool write_atomically(const Run &run, const std::string &path,
   if (fchmod(fd, mode) != 0) {
     // Some file systems hold no modes; the file keeps mkstemp()'s 0600.
   }
-  const char *failed = nullptr;  // the step that failed, errno its reason
-  for (const std::string_view piece : pieces)
-    if (!failed && !write_all(fd, piece.data(), piece.size())) failed = "cannot write";
-  if (!failed && fsync(fd) != 0) failed = "cannot write";
-  int reason = errno;
-  // close() reports what a network file system could not store.
-  if (close(fd) != 0 && !failed) {
-    failed = "cannot write";
-    reason = errno;
-  }
+  int reason = write_and_close(fd, pieces, true);
+  const char *failed = reason ? "cannot write" : nullptr;  // the step that failed
   if (!failed && rename(temp.c_str(), target.c_str()) != 0) {
     failed = "cannot replace the file";
     reason = errno;
@@ -1165,22 +1157,15 @@ int write_output(Run *run, const char *input, const std::string &target, std::st
                  bool newline) {
   struct stat st {};
   if (stat(target.c_str(), &st) == 0) {
-    for (const FileId &id : run->written) {
-      if (same_file(id, st)) {
-        std::fprintf(stderr, "subparse: %s: holds an earlier file's conversion; %s not written\n",
-                     target.c_str(), input);
-        return exit_cant_create;
-      }
+    if (run->written.count(file_id(st))) {
+      std::fprintf(stderr, "subparse: %s: holds an earlier file's conversion; %s not written\n",
+                   target.c_str(), input);
+      return exit_cant_create;
     }
-    if (!run->opt.force) {
-      for (const FileId &id : run->inputs) {
-        if (same_file(id, st)) {
-          std::fprintf(stderr,
-                       "subparse: %s: is an input file; not replaced (--force replaces it)\n",
-                       target.c_str());
-          return exit_cant_create;
-        }
-      }
+    if (!run->opt.force && run->inputs.count(file_id(st))) {
+      std::fprintf(stderr, "subparse: %s: is an input file; not replaced (--force replaces it)\n",
+                   target.c_str());
+      return exit_cant_create;
     }
   }
   std::string error;
@@ -1188,7 +1173,7 @@ int write_output(Run *run, const char *input, const std::string &target, std::st
     std::fprintf(stderr, "subparse: %s: %s\n", target.c_str(), error.c_str());
     return exit_cant_create;
   }
-  if (stat(target.c_str(), &st) == 0) run->written.push_back({st.st_dev, st.st_ino});
+  if (stat(target.c_str(), &st) == 0) run->written.insert(file_id(st));
   return 0;
 }
 
@@ -1206,7 +1191,7 @@ int convert(Run *run, const char *path, const char *label, SubDoc *doc) {
   print_warnings(label, doc, warned);
   if (code != SUB_OK) {
     std::fprintf(stderr, "subparse: %s: cannot write as %s: %s (code %" PRId32 ")\n", path,
-                 file_extension(opt.to).c_str(), describe_code(code), code);
+                 file_extension(opt.to), describe_code(code), code);
     return failure_status(code);
   }
   // JSON ends with a line break, as the default output does; the other
@@ -1264,7 +1249,7 @@ int process_all(const Options &opt) {
     struct stat st {};
     const bool found =
         std::string_view(path) == "-" ? fstat(STDIN_FILENO, &st) == 0 : stat(path, &st) == 0;
-    if (found && S_ISREG(st.st_mode)) run.inputs.push_back({st.st_dev, st.st_ino});
+    if (found && S_ISREG(st.st_mode)) run.inputs.insert(file_id(st));
   }
   int status = 0;
   for (const char *path : opt.paths)
@@ -1278,7 +1263,11 @@ int main(int argc, char **argv) {
   Options opt;
   if (const int status = parse_args(argc, argv, &opt); status >= 0) return status;
   if (const int status = load_block_files(&opt); status >= 0) return status;
-  if (opt.info) return info_all(opt);
-  if (opt.detect) return detect_all(opt);
+  if (opt.info) return report_all(opt, [&](const char *path) { return info(opt, path); });
+  if (opt.detect) {
+    // The plain three lines for one file, blocks for more.
+    const bool blocks = opt.paths.size() > 1;
+    return report_all(opt, [&](const char *path) { return detect(opt, path, blocks); });
+  }
   return process_all(opt);
 }

@@ -59,21 +59,19 @@ namespace roundtrip {
 inline constexpr int32_t kWriters[] = {SUB_FMT_SRT, SUB_FMT_VTT, SUB_FMT_ASS, SUB_FMT_LRC,
                                        SUB_FMT_TTML};
 
+// A cue as a document's accessors give it: read back, expected, or (the
+// members built() takes) one to build a document of.
 struct Cue {
   int32_t start = 0;
   int32_t end = 0;
   std::vector<std::string> lines;
-  std::optional<std::string> id;
-  std::optional<std::string> settings;
+  std::optional<std::string> id{};
+  std::optional<std::string> settings{};
 };
 
-// One cue of the document written, as its accessors give it.
-struct SourceCue {
-  int32_t start = 0;
-  int32_t end = 0;
-  std::vector<std::string> lines;
-  std::optional<std::string> id;
-  std::optional<std::string> settings;
+// One cue of the document written: a Cue, and whether it is a danmaku
+// comment (the ASS layout writes those alone).
+struct SourceCue : Cue {
   bool danmu = false;
   int32_t mode = 0;  // danmaku display mode
 };
@@ -84,10 +82,8 @@ inline std::optional<std::string> opt_text(const char *s) {
   return s ? std::optional<std::string>(s) : std::nullopt;
 }
 
-// Times, lines, identifier and settings of cue `i`, into any cue type that
-// has those members.
-template <typename C>
-void read_cue(const SubDoc *doc, int32_t i, C *c) {
+// Times, lines, identifier and settings of cue `i`.
+inline void read_cue(const SubDoc *doc, int32_t i, Cue *c) {
   c->start = sub_doc_cue_start_ms(doc, i);
   c->end = sub_doc_cue_end_ms(doc, i);
   for (int32_t k = 0; k < sub_doc_cue_line_count(doc, i); ++k)
@@ -98,14 +94,6 @@ void read_cue(const SubDoc *doc, int32_t i, C *c) {
 
 inline int32_t clamp0(int32_t ms) { return ms < 0 ? 0 : ms; }
 inline int32_t floor_cs(int32_t ms) { return ms < 0 ? 0 : ms - ms % 10; }
-
-inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-inline std::string_view trim(std::string_view s) {
-  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // The display lines of a cue: each line cut at LF, CR, CR LF and, when
 // asked, U+2028. Pieces may be empty.
@@ -137,7 +125,7 @@ inline std::vector<std::string_view> pieces(const SourceCue &cue, bool u2028) {
 inline std::vector<std::string> text_lines(const SourceCue &cue) {
   std::vector<std::string> out;
   for (std::string_view p : pieces(cue, true)) {
-    p = trim(p);
+    p = sub_sv_trim(p);
     if (!p.empty()) out.emplace_back(p);
   }
   return out;
@@ -550,7 +538,7 @@ inline std::string ttml_collapse(std::string_view s) {
   std::string out;
   bool pending = false;
   for (char c : s) {
-    if (is_blank(c)) {
+    if (sub_is_blank(static_cast<unsigned char>(c))) {
       pending = !out.empty();
       continue;
     }
@@ -762,14 +750,14 @@ using DocPtr = std::unique_ptr<SubDoc, DocFree>;
 // ids and settings), for inputs no reader gives: a small parse made into a
 // successful document whose cue store is then filled directly. Null when
 // memory ran out.
-inline DocPtr built(const std::vector<SourceCue> &cues) {
+inline DocPtr built(const std::vector<Cue> &cues) {
   static constexpr char seed[] = "1\n00:00:00,000 --> 00:00:01,000\nx\n";
   SubDoc *doc = nullptr;
   sub_doc_parse(seed, sizeof seed - 1, nullptr, &doc);
   DocPtr owned(doc);
   if (!doc || !doc->succeeded) return nullptr;
   sub_cues_clear(doc);
-  for (const SourceCue &c : cues) {
+  for (const Cue &c : cues) {
     const int32_t i = sub_cue_add(doc, c.start, c.end);
     if (i < 0) return nullptr;
     for (const std::string &line : c.lines)

@@ -62,24 +62,16 @@ DocPtr parse_text(const std::string &text) {
   return rc == SUB_OK ? std::move(owned) : nullptr;
 }
 
-roundtrip::SourceCue cue(int32_t start, int32_t end, std::vector<std::string> lines) {
-  roundtrip::SourceCue c;
-  c.start = start;
-  c.end = end;
-  c.lines = std::move(lines);
-  return c;
-}
-
 std::vector<Sample> samples() {
   std::vector<Sample> out;
   out.push_back({"built", roundtrip::built({
-                              cue(1000, 2500, {"  first line ", "<i>second</i> & {brace}"}),
-                              cue(900, 1800, {"overlaps, starts earlier"}),
-                              cue(3005, 3009, {"a cue shorter than a centisecond"}),
-                              cue(4000, 4000, {"no length"}),
-                              cue(5000, 6000, {"one\nline\r\nper\rbreak\xE2\x80\xA8here"}),
-                              cue(445506789, 445507789, {"hour 123"}),
-                              cue(7000, 8000, {"{\\i1}italic{\\i0} -> not a timing --> line"}),
+                              {1000, 2500, {"  first line ", "<i>second</i> & {brace}"}},
+                              {900, 1800, {"overlaps, starts earlier"}},
+                              {3005, 3009, {"a cue shorter than a centisecond"}},
+                              {4000, 4000, {"no length"}},
+                              {5000, 6000, {"one\nline\r\nper\rbreak\xE2\x80\xA8here"}},
+                              {445506789, 445507789, {"hour 123"}},
+                              {7000, 8000, {"{\\i1}italic{\\i0} -> not a timing --> line"}},
                           })});
   DocPtr shifted = parse_text(
       "1\n00:00:01,000 --> 00:00:03,000\nbefore zero\n\n"

@@ -144,28 +144,11 @@ INSTANTIATE_TEST_SUITE_P(Writers, CorpusRoundTrip, testing::ValuesIn(roundtrip::
                            return std::string(sub_format_name(info.param));
                          });
 
-SourceCue cue(int32_t start, int32_t end, std::vector<std::string> lines,
-              std::optional<std::string> id = std::nullopt,
-              std::optional<std::string> settings = std::nullopt) {
-  SourceCue c;
-  c.start = start;
-  c.end = end;
-  c.lines = std::move(lines);
-  c.id = std::move(id);
-  c.settings = std::move(settings);
-  return c;
-}
-
-Cue want(int32_t start, int32_t end, std::vector<std::string> lines,
-         std::optional<std::string> id = std::nullopt,
-         std::optional<std::string> settings = std::nullopt) {
-  Cue c;
-  c.start = start;
-  c.end = end;
-  c.lines = std::move(lines);
-  c.id = std::move(id);
-  c.settings = std::move(settings);
-  return c;
+// A cue of a built document, or one expected back.
+Cue cue(int32_t start, int32_t end, std::vector<std::string> lines,
+        std::optional<std::string> id = std::nullopt,
+        std::optional<std::string> settings = std::nullopt) {
+  return {start, end, std::move(lines), std::move(id), std::move(settings)};
 }
 
 std::string show(const std::vector<Cue> &cues) {
@@ -183,7 +166,7 @@ std::string show(const std::vector<Cue> &cues) {
 struct ContractCase {
   const char *name;
   int32_t format;
-  std::vector<SourceCue> cues;
+  std::vector<Cue> cues;
   std::vector<Cue> read_back;  // as written in the format, WebVTT lines raw
 };
 
@@ -194,44 +177,44 @@ std::vector<ContractCase> contract_cases() {
        SUB_FMT_SRT,
        {cue(-20, 1000, {"  a \r\n\r\n b\t", "c" + u2028 + "d"}), cue(2000, 3000, {" ", "\r\n"}),
         cue(4000, 3500, {"00:00:01,000 --> 00:00:02,000"})},
-       {want(0, 1000, {"a", "b", "c", "d"}), want(4000, 3500, {"00:00:01,000 --> 00:00:02,000"})}},
+       {cue(0, 1000, {"a", "b", "c", "d"}), cue(4000, 3500, {"00:00:01,000 --> 00:00:02,000"})}},
       {"WebVTT keeps spaces, U+2028, empty cues, ids and settings less the region",
        SUB_FMT_VTT,
        {cue(1000, 2000, {" a ", "\r\nb" + u2028 + "c"}, "intro", "align:start region:r1"),
         cue(3000, 2500, {}, "a --> b", "line:0"), cue(-5, -1, {"\n"}, "", "region:r1")},
-       {want(1000, 2000, {" a ", "b" + u2028 + "c"}, "intro", "align:start"),
-        want(3000, 2500, {}, std::nullopt, "line:0"), want(0, 0, {})}},
+       {cue(1000, 2000, {" a ", "b" + u2028 + "c"}, "intro", "align:start"),
+        cue(3000, 2500, {}, std::nullopt, "line:0"), cue(0, 0, {})}},
       {"WebVTT escapes what is not markup and keeps what is",
        SUB_FMT_VTT,
        {cue(0, 1000, {"<i>a</i> & b &amp; 3 > 2 --> x", "&#x41; &#65; &nbsp &lt; <c.x-->y> <5"})},
-       {want(0, 1000,
-             {"<i>a</i> &amp; b &amp; 3 &gt; 2 --&gt; x",
-              "&#x41; &#65; &amp;nbsp &lt; &lt;c.x--&gt;y&gt; &lt;5"})}},
+       {cue(0, 1000,
+            {"<i>a</i> &amp; b &amp; 3 &gt; 2 --&gt; x",
+             "&#x41; &#65; &amp;nbsp &lt; &lt;c.x--&gt;y&gt; &lt;5"})}},
       {"ASS floors to centiseconds, lengthens empty events and escapes braces",
        SUB_FMT_ASS,
        {cue(1019, 1011, {"{\\i1}a{b}{\\i0}", "  c\\Nd "}), cue(2999, 5000, {"}{\\"}),
         cue(0, 0, {"\t"})},
-       {want(1010, 1020, {"{\\i1}a\\{b\\}{\\i0}", "c", "d"}), want(2990, 5000, {"\\}\\{\\"})}},
+       {cue(1010, 1020, {"{\\i1}a\\{b\\}{\\i0}", "c", "d"}), cue(2990, 5000, {"\\}\\{\\"})}},
       {"ASS at the end of the 32-bit range moves the start back",
        SUB_FMT_ASS,
        {cue(INT32_MAX, INT32_MAX, {"last"})},
-       {want(2147483630, 2147483640, {"last"})}},
+       {cue(2147483630, 2147483640, {"last"})}},
       {"LRC sorts, merges equal floored starts and marks ends",
        SUB_FMT_LRC,
        {cue(5000, 6000, {"late"}), cue(1004, 1500, {"b", "c"}), cue(1001, 4000, {"a"}),
         cue(-3, 200, {"[x]"}), cue(9000, 8000, {"last"})},
-       {want(0, 200, {"[x]"}), want(1000, 4000, {"a / b / c"}), want(5000, 6000, {"late"}),
-        want(9000, 12000, {"last"})}},
+       {cue(0, 200, {"[x]"}), cue(1000, 4000, {"a / b / c"}), cue(5000, 6000, {"late"}),
+        cue(9000, 12000, {"last"})}},
       {"LRC: an end the next entry passes gives way, the reader's product truncates",
        SUB_FMT_LRC,
        {cue(2010, 9000, {"a"}), cue(4020, 4500, {"b"})},
        // "00:02.01" reads as 2009 ms: the reader truncates the product.
-       {want(2009, 4019, {"a"}), want(4019, 4500, {"b"})}},
+       {cue(2009, 4019, {"a"}), cue(4019, 4500, {"b"})}},
       {"TTML collapses white space, replaces what XML cannot hold, drops cues that show nothing",
        SUB_FMT_TTML,
        {cue(-100, 1000, {" a  \t b ", "", "x\x01y\xC3z\xEF\xBF\xBE", "&<>"}),
         cue(2000, 2000, {"zero length"}), cue(3000, 4000, {" ", "\r\n"})},
-       {want(0, 1000, {"a b", "x\xEF\xBF\xBDy\xEF\xBF\xBDz\xEF\xBF\xBD", "&<>"})}},
+       {cue(0, 1000, {"a b", "x\xEF\xBF\xBDy\xEF\xBF\xBDz\xEF\xBF\xBD", "&<>"})}},
   };
 }
 
@@ -319,7 +302,7 @@ TEST(RoundTrip, IllFormedUtf8) {
 
 // The comparator reports the first difference with its place and values.
 TEST(RoundTrip, DifferencesAreDescribed) {
-  const std::vector<Cue> a = {want(0, 1000, {"x"}), want(2000, 3000, {"y"})};
+  const std::vector<Cue> a = {cue(0, 1000, {"x"}), cue(2000, 3000, {"y"})};
   struct Row {
     std::vector<Cue> got;
     int32_t format;
@@ -327,45 +310,41 @@ TEST(RoundTrip, DifferencesAreDescribed) {
   };
   const Row rows[] = {
       {a, SUB_FMT_SRT, ""},
-      {{want(0, 1000, {"x"})}, SUB_FMT_SRT, "cue count 2 expected, 1 read back"},
-      {{want(0, 1000, {"x"}), want(2000, 3001, {"y"})},
+      {{cue(0, 1000, {"x"})}, SUB_FMT_SRT, "cue count 2 expected, 1 read back"},
+      {{cue(0, 1000, {"x"}), cue(2000, 3001, {"y"})},
        SUB_FMT_SRT,
        "cue 1: end 3000 expected, 3001 read back"},
-      {{want(0, 1000, {"x", "z"}), a[1]},
+      {{cue(0, 1000, {"x", "z"}), a[1]},
        SUB_FMT_SRT,
        "cue 0: line 1 NULL expected, \"z\" read back"},
-      {{want(0, 1000, {"x"}, "id"), a[1]}, SUB_FMT_VTT, "cue 0: identifier NULL expected, \"id\""},
+      {{cue(0, 1000, {"x"}, "id"), a[1]}, SUB_FMT_VTT, "cue 0: identifier NULL expected, \"id\""},
   };
   for (const Row &row : rows)
     EXPECT_EQ(roundtrip::cue_difference(a, row.got, row.format), row.difference);
   // Danmaku laid out in ASS: events in start order, each with a comment's
   // own text (braces escaped) after the layout's override block.
-  roundtrip::SourceCue comment = cue(1005, 4000, {"hi {x}"});
-  comment.danmu = true;
-  comment.mode = 1;
-  const std::vector<roundtrip::SourceCue> comments = {comment};
+  const std::vector<SourceCue> comments = {{cue(1005, 4000, {"hi {x}"}), true, 1}};
   const struct {
     std::vector<Cue> got;
     const char *difference;
   } laid_out[] = {
-      {{want(1000, 9000, {"{\\an7\\move(1,2,3,4)}hi \\{x\\}"})}, ""},
+      {{cue(1000, 9000, {"{\\an7\\move(1,2,3,4)}hi \\{x\\}"})}, ""},
       {{}, ""},  // dropped for want of a free row
-      {{want(1000, 9000, {"{\\an7\\move(1,2,3,4)}"})},
+      {{cue(1000, 9000, {"{\\an7\\move(1,2,3,4)}"})},
        "laid-out event 0 (1000-9000): holds no text (a comment without text is written)"},
-      {{want(1000, 9000, {"{\\an7\\move(1,2,3,4)}hi {x}"})},
+      {{cue(1000, 9000, {"{\\an7\\move(1,2,3,4)}hi {x}"})},
        "laid-out event 0 (1000-9000): matches no comment left in start order"},
-      {{want(1010, 9000, {"{\\an7}hi \\{x\\}"})},
+      {{cue(1010, 9000, {"{\\an7}hi \\{x\\}"})},
        "laid-out event 0 (1010-9000): matches no comment left in start order"},
-      {{want(1000, 9000, {"hi \\{x\\}"})},
-       "laid-out event 0 (1000-9000): no layout override block"},
+      {{cue(1000, 9000, {"hi \\{x\\}"})}, "laid-out event 0 (1000-9000): no layout override block"},
   };
   for (const auto &row : laid_out)
     EXPECT_EQ(roundtrip::detail::ass_danmaku_difference(comments, row.got), row.difference);
   EXPECT_EQ(
-      roundtrip::cue_difference({want(0, 1, {"a & b"})}, {want(0, 1, {"a &amp; b"})}, SUB_FMT_VTT),
+      roundtrip::cue_difference({cue(0, 1, {"a & b"})}, {cue(0, 1, {"a &amp; b"})}, SUB_FMT_VTT),
       "");
   EXPECT_EQ(
-      roundtrip::cue_difference({want(0, 1, {"<b>"})}, {want(0, 1, {"&lt;b&gt;"})}, SUB_FMT_VTT),
+      roundtrip::cue_difference({cue(0, 1, {"<b>"})}, {cue(0, 1, {"&lt;b&gt;"})}, SUB_FMT_VTT),
       "cue 0: line 0 read back as \"&lt;b&gt;\", escaped as \"<b>\" expected");
 }
 

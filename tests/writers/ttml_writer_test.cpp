@@ -118,46 +118,8 @@ TEST(TtmlWriter, WritesEachEdge) { wt::expect_rows_written(rows(), write_ttml); 
 
 // `s` with what XML 1.0 cannot hold as U+FFFD: ill-formed UTF-8 (one per
 // maximal ill-formed subpart), control bytes other than tab, U+FFFE, U+FFFF.
-std::string xml_chars(const std::string &s) {
-  const std::string valid = wt::utf8_replaced(s);
-  std::string out;
-  for (size_t i = 0; i < valid.size(); ++i) {
-    if (valid.compare(i, 3, "\xEF\xBF\xBE") == 0 || valid.compare(i, 3, "\xEF\xBF\xBF") == 0) {
-      out += R;
-      i += 2;
-    } else {
-      out +=
-          static_cast<unsigned char>(valid[i]) < 0x20 && valid[i] != '\t' ? R : valid.substr(i, 1);
-    }
-  }
-  return out;
-}
-
-// What the standard reading gives back for the document: each line with
-// what XML cannot hold as U+FFFD, runs of spaces and tabs as one space, no
-// space at its ends; empty lines dropped; no cue for one left with no line
-// or whose end (negative times as 0) is not after its start.
-std::vector<wt::Cue> expected_back(const SubDoc *doc) {
-  std::vector<wt::Cue> cues;
-  for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
-    wt::Cue c = wt::written_times(doc, i);
-    for (const std::string &piece : wt::pieces(doc, i, false)) {
-      std::string line;
-      bool space = false;
-      for (char ch : xml_chars(piece)) {
-        if (ch == ' ' || ch == '\t') {
-          space = !line.empty();
-          continue;
-        }
-        if (space) line += ' ';
-        space = false;
-        line += ch;
-      }
-      if (!line.empty()) c.lines.push_back(line);
-    }
-    if (!c.lines.empty() && c.start < c.end) cues.push_back(std::move(c));
-  }
-  return cues;
+std::string xml_chars(std::string_view s) {
+  return roundtrip::detail::ttml_fix(roundtrip::detail::utf8_fix(s));
 }
 
 // Random lines drawn mostly from the bytes that need care.
@@ -167,9 +129,12 @@ const std::vector<std::string> kPalette = {
     "\xC3\xA9", "\xEF\xBF\xBE", "\x01", "\x1F", "\x7F", "\xE2\x80\xA8", "\xF0\x9F\x98\x80"};
 // clang-format on
 
+// The standard reading gives back what roundtrip::expected() says: each line
+// with what XML cannot hold as U+FFFD, runs of spaces and tabs as one space,
+// no space at its ends; empty lines dropped; no cue for one left with no line
+// or whose end (negative times as 0) is not after its start.
 TEST(TtmlWriter, ReadsBackAsTheSameCues) {
-  wt::expect_samples_read_back(wt::samples(rows(), kPalette), SUB_FMT_TTML, write_ttml,
-                               expected_back);
+  wt::expect_samples_read_back(wt::samples(rows(), kPalette), SUB_FMT_TTML, write_ttml);
 }
 
 std::string hex(const std::string &s) {
@@ -230,12 +195,12 @@ TEST(TtmlWriter, OutputIsWellFormedXml) {
     std::fclose(f);
     paths.push_back(path);
     args += " '" + path + "'";
-    for (int32_t i = 0; i < sub_doc_cue_count(doc); ++i) {
+    for (const roundtrip::SourceCue &c : roundtrip::source_cues(doc)) {
       std::string joined;
-      const std::vector<std::string> p = wt::pieces(doc, i, false);
+      const std::vector<std::string_view> p = roundtrip::detail::pieces(c, false);
       for (size_t j = 0; j < p.size(); ++j) joined += (j ? "\n" : "") + xml_chars(p[j]);
-      want += clock(sub_doc_cue_start_ms(doc, i)) + " " + clock(sub_doc_cue_end_ms(doc, i)) + " " +
-              (joined.empty() ? "-" : hex(joined)) + "\n";
+      want +=
+          clock(c.start) + " " + clock(c.end) + " " + (joined.empty() ? "-" : hex(joined)) + "\n";
     }
   }
   const int status = subtest::run_command("python3 '" + script_path + "'" + args, &out, &err);

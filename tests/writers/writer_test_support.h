@@ -4,25 +4,21 @@
 #ifndef SUBPARSE_WRITER_TEST_SUPPORT_H
 #define SUBPARSE_WRITER_TEST_SUPPORT_H
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "roundtrip.h"
 #include "test_support.h"
 
 namespace writertest {
 
-struct DocFree {
-  void operator()(SubDoc *doc) const { sub_doc_free(doc); }
-};
 // Owns a document and frees it with sub_doc_free.
-using DocPtr = std::unique_ptr<SubDoc, DocFree>;
+using roundtrip::DocPtr;
 
 // How a test reads its input.
 struct Read {
@@ -123,13 +119,6 @@ inline std::vector<Cue> cues_of(const SubDoc *doc) {
   return cues;
 }
 
-// Cue `i` of `doc` with its times as written (negative ones as 0), without
-// lines or identifier: where a read-back expectation starts.
-inline Cue written_times(const SubDoc *doc, int32_t i) {
-  return {
-      std::max(sub_doc_cue_start_ms(doc, i), 0), std::max(sub_doc_cue_end_ms(doc, i), 0), {}, {}};
-}
-
 // The cues sub_doc_parse() reads from `text` as `format` (SUB_FMT_AUTO:
 // detected). The parse must give a document of `want_format`, or, when the
 // text holds no cue, SUB_ERR_NOCUES (SUB_ERR_EMPTY for an empty text).
@@ -148,52 +137,13 @@ inline std::vector<Cue> read_back(std::string_view text, int32_t format, int32_t
   return cues_of(raw);
 }
 
-// The display lines of cue `i`: each of its lines cut at LF, CR and CR LF,
-// and at U+2028 when `u2028`; empty pieces included.
-inline std::vector<std::string> pieces(const SubDoc *doc, int32_t i, bool u2028) {
-  std::vector<std::string> out;
-  for (int32_t l = 0; l < sub_doc_cue_line_count(doc, i); ++l) {
-    const std::string_view line = sub_doc_cue_line(doc, i, l);
-    size_t from = 0;
-    for (size_t k = 0;; ++k) {
-      size_t skip = 0;
-      if (k < line.size() && line[k] == '\n') skip = 1;
-      if (k < line.size() && line[k] == '\r') skip = line.substr(k, 2) == "\r\n" ? 2 : 1;
-      if (u2028 && line.substr(k, 3) == "\xE2\x80\xA8") skip = 3;
-      if (!skip && k < line.size()) continue;
-      out.emplace_back(line.substr(from, k - from));
-      if (!skip) break;
-      k += skip - 1;
-      from = k + 1;
-    }
-  }
-  return out;
-}
-
-// The text lines of cue `i` as the formats read with the library's line
-// reader keep them: its display lines cut at U+2028 too, trimmed, the empty
-// ones left out.
-inline std::vector<std::string> text_lines(const SubDoc *doc, int32_t i) {
-  std::vector<std::string> out;
-  for (const std::string &piece : pieces(doc, i, true)) {
-    const std::string_view trimmed = sub_sv_trim(piece);
-    if (!trimmed.empty()) out.emplace_back(trimmed);
-  }
-  return out;
-}
-
-// `s` with each ill-formed UTF-8 sequence (each maximal ill-formed subpart)
-// as U+FFFD, as every writer writes it.
-inline std::string utf8_replaced(std::string_view s) {
-  const auto *u = reinterpret_cast<const unsigned char *>(s.data());
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    size_t subpart = 0;
-    const size_t seq = u[i] < 0x80 ? 1 : sub_utf8_seq(u, s.size(), i, &subpart);
-    out += seq ? s.substr(i, seq) : "\xEF\xBF\xBD";
-    i += seq ? seq : subpart ? subpart : 1;
-  }
-  return out;
+// The cues roundtrip::expected() says `doc` written in `format` reads back
+// as, as a read-back check compares them: no settings, "" for no identifier.
+inline std::vector<Cue> expected_cues(const SubDoc *doc, int32_t format) {
+  std::vector<Cue> cues;
+  for (roundtrip::Cue &c : roundtrip::expected(doc, format))
+    cues.push_back({c.start, c.end, std::move(c.lines), c.id.value_or("")});
+  return cues;
 }
 
 // A document of a cue "x" from 1 s to 2 s and `n` more with random times
@@ -279,24 +229,24 @@ inline std::vector<Sample> samples(const std::vector<Row> &rows,
 }
 
 // Each sample written by `write` reads back, with its format detected and
-// read as `format`, as the cues `expected` gives for the sample's document;
-// `decode`, when given, first changes each line read back (and must be
-// applied by `expected` too).
+// read as `format`, as the cues expected_cues() gives for the sample's
+// document; `decode`, when given, first changes each line on both sides.
 inline void expect_samples_read_back(const std::vector<Sample> &samples, int32_t format,
-                                     WriteFn write, std::vector<Cue> (*expected)(const SubDoc *doc),
-                                     std::string (*decode)(const std::string &) = nullptr) {
+                                     WriteFn write,
+                                     std::string (*decode)(std::string_view) = nullptr) {
+  const auto decoded = [decode](std::vector<Cue> cues) {
+    if (decode)
+      for (Cue &c : cues)
+        for (std::string &line : c.lines) line = decode(line);
+    return cues;
+  };
   for (const Sample &s : samples) {
     SCOPED_TRACE(s.name);
     ASSERT_NE(s.doc, nullptr);
     const std::string text = write(s.doc.get(), s.option);
-    const std::vector<Cue> want = expected(s.doc.get());
-    for (const int32_t as : {SUB_FMT_AUTO, format}) {
-      std::vector<Cue> got = read_back(text, as, format);
-      if (decode)
-        for (Cue &c : got)
-          for (std::string &line : c.lines) line = decode(line);
-      EXPECT_EQ(got, want) << text;
-    }
+    const std::vector<Cue> want = decoded(expected_cues(s.doc.get(), format));
+    for (const int32_t as : {SUB_FMT_AUTO, format})
+      EXPECT_EQ(decoded(read_back(text, as, format)), want) << text;
   }
 }
 

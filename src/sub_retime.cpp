@@ -4,24 +4,14 @@
 
 #include "sub_util/alloc.h"
 #include "sub_util/doc.h"
+#include "sub_util/values.h"
 #include "subparse.h"
 
 namespace {
 
-int32_t retime_saturate(double ms) {
-  if (ms >= 2147483647.0) return INT32_MAX;
-  if (ms <= -2147483648.0) return INT32_MIN;
-  return static_cast<int32_t>(std::lround(ms));
-}
-
-int32_t retime_shift(int32_t t, int64_t offset) {
-  // Both fit 64 bits with room: |t| < 2^31 and the offset is first clamped.
-  const int64_t clamped = offset > INT64_C(1) << 40      ? INT64_C(1) << 40
-                          : offset < -(INT64_C(1) << 40) ? -(INT64_C(1) << 40)
-                                                         : offset;
-  const int64_t v = t + clamped;
-  return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
-}
+// `ms` rounded to the nearest millisecond (halves away from zero),
+// saturated.
+int32_t retime_round(double ms) { return sub_double_sat_i32(std::round(ms)); }
 
 // Times changed: the JSON rendered before no longer holds.
 void retime_done(SubDoc *doc) {
@@ -38,8 +28,8 @@ extern "C" {
 int32_t sub_doc_shift(SubDoc *doc, int64_t offset_ms) {
   if (!doc) return SUB_ERR_ARGUMENT;
   for (int32_t i = 0; i < doc->cue_count; ++i) {
-    doc->cues[i].start_ms = retime_shift(doc->cues[i].start_ms, offset_ms);
-    doc->cues[i].end_ms = retime_shift(doc->cues[i].end_ms, offset_ms);
+    doc->cues[i].start_ms = sub_add_sat(doc->cues[i].start_ms, offset_ms);
+    doc->cues[i].end_ms = sub_add_sat(doc->cues[i].end_ms, offset_ms);
   }
   retime_done(doc);
   return SUB_OK;
@@ -50,8 +40,8 @@ int32_t sub_doc_scale(SubDoc *doc, double from_fps, double to_fps) {
   const double ratio = from_fps / to_fps;
   if (!std::isfinite(ratio)) return SUB_ERR_ARGUMENT;
   for (int32_t i = 0; i < doc->cue_count; ++i) {
-    doc->cues[i].start_ms = retime_saturate(doc->cues[i].start_ms * ratio);
-    doc->cues[i].end_ms = retime_saturate(doc->cues[i].end_ms * ratio);
+    doc->cues[i].start_ms = retime_round(doc->cues[i].start_ms * ratio);
+    doc->cues[i].end_ms = retime_round(doc->cues[i].end_ms * ratio);
   }
   retime_done(doc);
   return SUB_OK;

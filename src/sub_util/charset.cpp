@@ -485,8 +485,6 @@ inline bool decode_block_broken(const unsigned char *p) {
 namespace {
 
 #if defined(__SSE2__)
-// Whether one of the sixteen bytes at p may begin an overlong form, a
-// surrogate or a code point past U+10FFFF (C0, C1, E0, ED, F0 and above).
 // The bytes of the sixteen at p that may begin an overlong form, a surrogate
 // or a code point past U+10FFFF (C0, C1, E0, ED, F0 and above), as a mask.
 inline int charset_suspect_mask(const unsigned char *p) {

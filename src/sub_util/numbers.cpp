@@ -118,6 +118,12 @@ int32_t sub_double_to_i32(double v) {
   return static_cast<int32_t>(v);
 }
 
+int32_t sub_double_sat_i32(double v) {
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (!(v > -2147483648.0)) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
 int32_t sub_add_sat(int32_t a, int64_t b) {
   if (b > INT64_MAX / 2) return INT32_MAX;
   if (b < INT64_MIN / 2) return INT32_MIN;

@@ -24,6 +24,9 @@ int32_t sub_atoi(std::string_view s);
 uint32_t sub_strtoul(std::string_view s);
 // A double truncated toward zero; -2147483648 when out of range or NaN.
 int32_t sub_double_to_i32(double v);
+// A double truncated toward zero, saturated at the signed 32-bit limits
+// (NaN gives the lower one).
+int32_t sub_double_sat_i32(double v);
 // a + b saturated at the signed 32-bit limits.
 int32_t sub_add_sat(int32_t a, int64_t b);
 

@@ -78,9 +78,6 @@ void ass_put_size(SubOut *out, double size) {
   out->put(digits, static_cast<size_t>(r.ptr - digits));
 }
 
-// `ms` (0 for a negative time) floored to centiseconds.
-inline int32_t ass_floor_cs(int32_t ms) { return ms < 0 ? 0 : ms - ms % 10; }
-
 // Appends one trimmed, non-empty display line with its braces escaped.
 // `{\` opens an override block that runs to the next `}` and is kept whole
 // (unless `keep_overrides` is false: a comment's text never styles itself);
@@ -113,8 +110,8 @@ void ass_put_text(SubOut *out, std::string_view piece, bool keep_overrides = tru
 // Appends the start and end columns of an event, with the end fix.
 void ass_put_times(SubOut *out, const SubCue &cue) {
   constexpr SubClockStyle clock{1, '.', 2};
-  int32_t start = ass_floor_cs(cue.start_ms);
-  int32_t end = ass_floor_cs(cue.end_ms);
+  int32_t start = sub_floor_cs(cue.start_ms);
+  int32_t end = sub_floor_cs(cue.end_ms);
   if (end <= start) {
     if (start > INT32_MAX - ass_min_length_ms) start -= ass_min_length_ms;
     end = start + ass_min_length_ms;
@@ -231,16 +228,7 @@ void ass_put_danmaku(const SubDoc *doc, const SubWriteOptions &options, SubOut *
     return;
   }
   for (int32_t n = 0; n < layout.count; ++n) {
-    // The events are in time order, their cues seldom: fetched ahead.
-    if (n + 16 < layout.count) __builtin_prefetch(&doc->cues[layout.events[n + 16].cue]);
-    if (n + 8 < layout.count) {
-      const SubCue &ahead = doc->cues[layout.events[n + 8].cue];
-      if (ahead.lines.count > 0) __builtin_prefetch(ahead.lines.items);
-    }
-    if (n + 4 < layout.count) {
-      const SubCue &ahead = doc->cues[layout.events[n + 4].cue];
-      if (ahead.lines.count > 0) __builtin_prefetch(ahead.lines.items[0]);
-    }
+    sub_danmaku_prefetch(doc, n, layout.count, [&](int32_t k) { return layout.events[k].cue; });
     const SubDanmakuEvent &e = layout.events[n];
     SubCue times{};
     times.start_ms = e.start_ms;
@@ -249,19 +237,12 @@ void ass_put_danmaku(const SubDoc *doc, const SubWriteOptions &options, SubOut *
     ass_put_times(out, times);
     out->put(",Danmaku,,0,0,0,,");
     ass_put_danmaku_tags(out, e, options);
-    bool first = true;
-    auto put_piece = [&](std::string_view piece) {
-      piece = sub_sv_trim(piece);
-      if (piece.empty()) return;
-      if (!first) out->put("\\N");
-      first = false;
-      ass_put_text(out, piece, false);
-    };
     const char *line = nullptr;
     const SubCue &cue = e.kind == SubDanmakuKind::positioned
                             ? sub_danmaku_positioned_text(layout, e, &line)
                             : doc->cues[e.cue];
-    sub_each_text_line(cue, put_piece);
+    sub_out_text_lines(
+        out, cue, "\\N", [] {}, [&](std::string_view text) { ass_put_text(out, text, false); });
     out->put('\n');
   }
   ass_report_drops(out->report_to, layout.dropped_no_row, "no free row");
@@ -295,18 +276,12 @@ void sub_write_ass(const SubDoc *doc, const SubWriteOptions &options, SubOut *ou
   }
   for (int32_t i = 0; i < doc->cue_count; ++i) {
     const SubCue &cue = doc->cues[i];
-    bool any = false;
-    sub_each_text_line(cue, [&](std::string_view piece) {
-      if (!any) {
-        any = true;
-        out->put("Dialogue: 0,");
-        ass_put_times(out, cue);
-        out->put(",Default,,0,0,0,,");
-      } else {
-        out->put("\\N");
-      }
-      ass_put_text(out, piece);
-    });
-    if (any) out->put('\n');
+    const auto head = [&] {
+      out->put("Dialogue: 0,");
+      ass_put_times(out, cue);
+      out->put(",Default,,0,0,0,,");
+    };
+    const auto put_line = [&](std::string_view line) { ass_put_text(out, line); };
+    if (sub_out_text_lines(out, cue, "\\N", head, put_line)) out->put('\n');
   }
 }

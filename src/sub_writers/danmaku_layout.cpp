@@ -54,15 +54,22 @@ struct LayoutItem {
 // t, f, r, most punctuation) 0.4, other lower-case letters 0.6, upper-case letters, digits
 // and symbols 0.75, m, w, M, W and @ 0.95, a space 0.4; Latin, Greek and
 // Cyrillic beyond ASCII 0.8; everything else (CJK, kana, hangul, full-width
-// forms, symbols such as "…", "●", "♥", emoji) one em.
-double layout_char_ems(uint32_t cp) {
-  if (cp < 0x80) {
-    if (cp == ' ') return 0.4;
-    if (std::strchr("iljtfr.,;:!|'()[]", static_cast<int>(cp)) && cp != 0) return 0.4;
-    if (cp == 'm' || cp == 'w' || cp == 'M' || cp == 'W' || cp == '@') return 0.95;
-    if (cp >= 'a' && cp <= 'z') return 0.6;
-    return 0.75;
+// forms, symbols such as "…", "●", "♥", emoji) one em. ASCII comes from a
+// table: every character of every comment is measured.
+struct LayoutAsciiEms {
+  double ems[128] = {};
+  constexpr LayoutAsciiEms() {
+    for (int c = 0; c < 128; ++c) ems[c] = 0.75;
+    for (int c = 'a'; c <= 'z'; ++c) ems[c] = 0.6;
+    for (const char c : std::string_view("mwMW@")) ems[static_cast<unsigned char>(c)] = 0.95;
+    for (const char c : std::string_view(" iljtfr.,;:!|'()[]"))
+      ems[static_cast<unsigned char>(c)] = 0.4;
   }
+};
+constexpr LayoutAsciiEms layout_ascii_ems;
+
+double layout_char_ems(uint32_t cp) {
+  if (cp < 0x80) return layout_ascii_ems.ems[cp];
   if (cp >= 0xA0 && cp <= 0x52F) return 0.8;
   return 1.0;
 }
@@ -193,12 +200,6 @@ struct Layout {
   }
 };
 
-int32_t layout_clamp_ms(double ms) {
-  if (ms >= 2147483647.0) return INT32_MAX;
-  if (ms <= -2147483648.0) return INT32_MIN;
-  return static_cast<int32_t>(ms);
-}
-
 uint8_t layout_alpha(double opacity) {
   if (!(opacity >= 0)) opacity = 0;
   if (opacity > 1) opacity = 1;
@@ -256,7 +257,7 @@ bool layout_positioned(const char *json, size_t len, double w, double h, SubDanm
       if (layout_json_fraction(vy, y)) y *= h;
       e->x1 = x;
       e->y1 = y;
-      e->end_ms = layout_clamp_ms(static_cast<double>(e->start_ms) + seconds * 1000.0);
+      e->end_ms = sub_double_sat_i32(static_cast<double>(e->start_ms) + seconds * 1000.0);
       // Opacity "from-to" (or one number).
       double from = 1, to = 1;
       yyjson_val *va = yyjson_arr_get(arr, 2);
@@ -283,8 +284,8 @@ bool layout_positioned(const char *json, size_t len, double w, double h, SubDanm
         e->moves = true;
         e->x2 = x2;
         e->y2 = y2;
-        e->move_from_ms = layout_clamp_ms(std::fmin(delay_ms, total));
-        e->move_to_ms = layout_clamp_ms(std::fmin(delay_ms + move_ms, total));
+        e->move_from_ms = sub_double_sat_i32(std::fmin(delay_ms, total));
+        e->move_to_ms = sub_double_sat_i32(std::fmin(delay_ms + move_ms, total));
       }
       e->text_at = texts->len;
       e->text_len = yyjson_get_len(text);
@@ -362,17 +363,7 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
   bool ok = true;
 
   for (int32_t n = 0; n < doc->cue_count && ok; ++n) {
-    // Files are seldom in time order, so the cues are visited out of order:
-    // their records and then their texts are fetched ahead.
-    if (n + 16 < doc->cue_count) __builtin_prefetch(&doc->cues[order[n + 16]]);
-    if (n + 8 < doc->cue_count) {
-      const SubCue &ahead = doc->cues[order[n + 8]];
-      if (ahead.lines.count > 0) __builtin_prefetch(ahead.lines.items);
-    }
-    if (n + 4 < doc->cue_count) {
-      const SubCue &ahead = doc->cues[order[n + 4]];
-      if (ahead.lines.count > 0) __builtin_prefetch(ahead.lines.items[0]);
-    }
+    sub_danmaku_prefetch(doc, n, doc->cue_count, [&](int32_t k) { return order[k]; });
     const int32_t index = order[n];
     const SubCue &cue = doc->cues[index];
     // Like every writer, the layout leaves out what has no text to show.
@@ -457,7 +448,7 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
         row.tail_in = it.start + (it.width + lay.gap) / it.speed;
       }
       e.kind = it.dir < 0 ? SubDanmakuKind::scroll_left : SubDanmakuKind::scroll_right;
-      e.end_ms = layout_clamp_ms(it.end);
+      e.end_ms = sub_double_sat_i32(it.end);
       const double y = r * lay.row_h + layout_outline;
       e.y1 = e.y2 = y;
       // The text starts `pad` inside its laid-out box: off screen at the
@@ -486,7 +477,7 @@ bool sub_danmaku_layout(const SubDoc *doc, const SubWriteOptions &o, SubDanmakuL
         row.stand_x1 = x1;
       }
       e.kind = bottom ? SubDanmakuKind::bottom : SubDanmakuKind::top;
-      e.end_ms = layout_clamp_ms(it.end);
+      e.end_ms = sub_double_sat_i32(it.end);
       // Bottom rows are the grid's last ones: a strip under them less than a
       // row high stays empty, so that they never straddle two grid rows.
       e.x1 = lay.screen_w / 2;

@@ -32,9 +32,6 @@ namespace {
 
 constexpr SubClockStyle lrc_clock{0, '.', 2};
 
-// `ms` (0 for a negative time) floored to centiseconds.
-inline int32_t lrc_floor_cs(int32_t ms) { return ms < 0 ? 0 : ms - ms % 10; }
-
 // Appends the text of one cue: its non-empty trimmed display lines joined
 // with " / ". `first` says whether nothing of the entry is written yet.
 void lrc_put_cue_text(SubOut *out, const SubCue &cue, bool *first) {
@@ -66,23 +63,23 @@ void sub_write_lrc(const SubDoc *doc, const SubWriteOptions &, SubOut *out) {
   sub_cue_sort_indexes(doc->cues, index, scratch, n);
 
   for (size_t g = 0; g < n;) {
-    const int32_t start = lrc_floor_cs(doc->cues[index[g]].start_ms);
+    const int32_t start = sub_floor_cs(doc->cues[index[g]].start_ms);
     int32_t end = doc->cues[index[g]].end_ms;
     out->put('[');
     sub_out_clock(out, start, lrc_clock);
     out->put(']');
     bool first = true;
     size_t k = g;
-    for (; k < n && lrc_floor_cs(doc->cues[index[k]].start_ms) == start; ++k) {
+    for (; k < n && sub_floor_cs(doc->cues[index[k]].start_ms) == start; ++k) {
       const SubCue &cue = doc->cues[index[k]];
       if (cue.end_ms > end) end = cue.end_ms;
       lrc_put_cue_text(out, cue, &first);
     }
     out->put('\n');
     g = k;
-    const int32_t floored_end = lrc_floor_cs(end);
+    const int32_t floored_end = sub_floor_cs(end);
     if (floored_end > start &&
-        (g == n || floored_end < lrc_floor_cs(doc->cues[index[g]].start_ms))) {
+        (g == n || floored_end < sub_floor_cs(doc->cues[index[g]].start_ms))) {
       out->put('[');
       sub_out_clock(out, floored_end, lrc_clock);
       out->put("]\n");

@@ -120,4 +120,27 @@ void sub_each_text_line(const SubCue &cue, Fn &&fn) {
 // Whether cue `cue` has a text line in that sense.
 bool sub_has_text_line(const SubCue &cue);
 
+// Writes the text lines of cue `cue` (as sub_each_text_line gives them),
+// each through `put_line(std::string_view line)`, with `head()` before the
+// first and `separator` between two; a cue without one writes nothing.
+// Returns whether it had one.
+template <typename Head, typename PutLine>
+bool sub_out_text_lines(SubOut *out, const SubCue &cue, std::string_view separator, Head &&head,
+                        PutLine &&put_line) {
+  bool any = false;
+  sub_each_text_line(cue, [&](std::string_view line) {
+    if (any)
+      out->put(separator);
+    else
+      head();
+    any = true;
+    put_line(line);
+  });
+  return any;
+}
+
+// `ms` (0 for a negative time) floored to centiseconds, the finest time the
+// formats written with two fraction digits keep.
+inline int32_t sub_floor_cs(int32_t ms) { return ms < 0 ? 0 : ms - ms % 10; }
+
 #endif

@@ -19,20 +19,15 @@ void sub_write_srt(const SubDoc *doc, const SubWriteOptions &, SubOut *out) {
   uint64_t index = 0;
   for (int32_t i = 0; i < doc->cue_count; ++i) {
     const SubCue &cue = doc->cues[i];
-    bool any = false;
-    sub_each_text_line(cue, [&](std::string_view piece) {
-      if (!any) {
-        any = true;
-        sub_out_uint(out, ++index, 1);
-        out->put('\n');
-        sub_out_clock(out, cue.start_ms, clock);
-        out->put(" --> ");
-        sub_out_clock(out, cue.end_ms, clock);
-        out->put('\n');
-      }
-      sub_out_utf8(out, piece);
+    const auto head = [&] {
+      sub_out_uint(out, ++index, 1);
       out->put('\n');
-    });
-    if (any) out->put('\n');
+      sub_out_clock(out, cue.start_ms, clock);
+      out->put(" --> ");
+      sub_out_clock(out, cue.end_ms, clock);
+      out->put('\n');
+    };
+    const auto put_line = [&](std::string_view line) { sub_out_utf8(out, line); };
+    if (sub_out_text_lines(out, cue, "\n", head, put_line)) out->put("\n\n");
   }
 }

@@ -21,7 +21,7 @@ constexpr SubWriterDesc writers[] = {
 };
 
 struct FormatAlias {
-  std::string_view name;
+  const char *name;
   int32_t format;
 };
 
@@ -108,14 +108,11 @@ extern "C" {
 
 int32_t sub_format_id(const char *name) {
   if (!name) return -2;
-  std::string_view n = name;
-  if (!n.empty() && n[0] == '.') n.remove_prefix(1);
+  if (*name == '.') ++name;
   for (const FormatAlias &a : aliases)
-    if (n.size() == a.name.size() && sub_sv_istarts(n, a.name)) return a.format;
-  for (int32_t f = 0; f < SUB_FMT_COUNT; ++f) {
-    const std::string_view format_name = sub_formats[f].name;
-    if (n.size() == format_name.size() && sub_sv_istarts(n, format_name)) return f;
-  }
+    if (sub_str_ieq(name, a.name)) return a.format;
+  for (int32_t f = 0; f < SUB_FMT_COUNT; ++f)
+    if (sub_str_ieq(name, sub_formats[f].name)) return f;
   return -2;
 }
 

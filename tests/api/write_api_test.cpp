@@ -221,6 +221,27 @@ TEST(DocRetime, ScaleByFrameRates) {
   EXPECT_EQ(sub_doc_cue_start_ms(doc.get(), 0), INT32_MIN);
 }
 
+// Scaling rounds to the nearest millisecond, halves away from zero on both
+// sides of 0 (a ratio of 1/16 makes every odd thousand a half).
+TEST(DocRetime, ScaleRoundsHalvesAwayFromZero) {
+  struct Row {
+    int64_t shift_first;
+    std::vector<std::pair<int32_t, int32_t>> times;
+  };
+  const Row rows[] = {
+      {0, {{188, 250}, {63, 125}, {63, 313}}},
+      {-4000, {{-63, 0}, {-188, -125}, {-188, 63}}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.shift_first);
+    DocPtr doc = parse_doc(kSrt);
+    ASSERT_NE(doc, nullptr);
+    ASSERT_EQ(sub_doc_shift(doc.get(), row.shift_first), SUB_OK);
+    EXPECT_EQ(sub_doc_scale(doc.get(), 1, 16), SUB_OK);
+    EXPECT_EQ(times_of(doc.get()), row.times);
+  }
+}
+
 TEST(DocRetime, SortIsStableAndLinearithmic) {
   DocPtr doc = parse_doc(kSrt);
   ASSERT_NE(doc, nullptr);

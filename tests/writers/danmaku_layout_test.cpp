@@ -102,8 +102,7 @@ TEST(DanmakuLayout, RowsTakenByEachKind) {
 // Nowhere left: dropped and counted by default, or put where a row frees
 // first; filters drop and count too.
 TEST(DanmakuLayout, DropsOverflowAndFilters) {
-  std::vector<Comment> full;
-  for (int i = 0; i < 25; ++i) full.push_back({1, 1, "x"});
+  const std::vector<Comment> full(25, Comment{1, 1, "x"});
   DocPtr doc = parse(bilibili(full));
   SubWriteOptions o = defaults();
   SubDanmakuLayout dropped;
@@ -186,6 +185,33 @@ TEST(DanmakuLayout, HostMeasure) {
   // The estimate: "a" 0.6 em, "W" 0.95, a CJK character and "…" one em.
   EXPECT_DOUBLE_EQ(sub_danmaku_text_width("a\xE4\xB8\xAD", 4, 50), 1.6 * 50 + 4);
   EXPECT_DOUBLE_EQ(sub_danmaku_text_width("W\xE2\x80\xA6", 4, 50), 1.95 * 50 + 4);
+}
+
+// The estimate of a text's width: each character's class in ems, times the
+// font size, plus the outline on both sides (4 pixels).
+TEST(DanmakuLayout, EstimatedWidthByCharacterClass) {
+  struct Row {
+    const char *text;
+    double ems;
+  };
+  const Row rows[] = {
+      {"", 0},
+      {" ", 0.4},
+      {"iljtfr", 6 * 0.4},
+      {".,;:!|'()[]", 11 * 0.4},
+      {"abz", 3 * 0.6},
+      {"mwMW@", 5 * 0.95},
+      {"AZ09?#~", 7 * 0.75},
+      {"\xC3\xA9\xD0\x96", 2 * 0.8},              // e acute, Cyrillic Zhe
+      {"\xC2\xA0\xD4\xAF", 2 * 0.8},              // U+00A0 and U+052F: the ends of that range
+      {"\xC2\x9F\xD4\xB0", 2 * 1.0},              // U+009F and U+0530: just outside it
+      {"\xE3\x81\x82\xF0\x9F\x98\x80", 2 * 1.0},  // kana, emoji
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    const std::string text = row.text;
+    EXPECT_DOUBLE_EQ(sub_danmaku_text_width(text.data(), text.size(), 20), row.ems * 20 + 4);
+  }
 }
 
 // A million comments in a few seconds of video: the cost is linear in the

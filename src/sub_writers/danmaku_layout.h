@@ -67,7 +67,8 @@ SubCue sub_danmaku_positioned_text(const SubDanmakuLayout &layout, const SubDanm
 // `cue_at(k)` is the index of the cue of visit k. Danmaku files are seldom
 // in time order, and both the layout and the writing visit them in it.
 template <typename CueAt>
-void sub_danmaku_prefetch(const SubDoc *doc, int32_t n, int32_t count, CueAt &&cue_at) {
+[[gnu::always_inline]] inline void sub_danmaku_prefetch(const SubDoc *doc, int32_t n, int32_t count,
+                                                        CueAt &&cue_at) {
   if (count - n > 16) __builtin_prefetch(&doc->cues[cue_at(n + 16)]);
   if (count - n > 8) {
     const SubCue &ahead = doc->cues[cue_at(n + 8)];

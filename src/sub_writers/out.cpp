@@ -51,49 +51,47 @@ bool sub_has_text_line(const SubCue &cue) {
   return any;
 }
 
-namespace {
-
-// Writes `value` in decimal with at least `min_digits` digits (at most 20,
-// the most a 64-bit value takes) at `to`; returns how many.
-size_t out_decimal(char *to, uint64_t value, int min_digits) {
-  char digits[20];
-  size_t n = 0;
+void sub_out_uint(SubOut *out, uint64_t value, int min_digits) {
+  char digits[24];
+  int n = 0;
   do {
     digits[n++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value);
-  while (static_cast<int>(n) < min_digits && n < sizeof digits) digits[n++] = '0';
-  for (size_t k = 0; k < n; ++k) to[k] = digits[n - 1 - k];
-  return n;
-}
-
-}  // namespace
-
-void sub_out_uint(SubOut *out, uint64_t value, int min_digits) {
-  char digits[20];
-  out->put(digits, out_decimal(digits, value, min_digits));
+  while (n < min_digits && n < 20) digits[n++] = '0';
+  if (!out->reserve(static_cast<size_t>(n))) return;
+  while (n) out->data[out->len++] = digits[--n];
 }
 
 void sub_out_clock(SubOut *out, int32_t ms, SubClockStyle style) {
   // Written into a small buffer and appended once: a writer puts two clocks
-  // per cue, so this is on every writer's hot path. Four numbers of at most
-  // 20 digits and three separators fit.
-  char buf[84];
+  // per cue, so this is on every writer's hot path.
+  char buf[40];
   size_t n = 0;
+  const auto put_digits = [&](uint32_t v, int min_digits) {
+    char digits[12];
+    int k = 0;
+    do {
+      digits[k++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v);
+    while (k < min_digits && k < 10) digits[k++] = '0';
+    while (k) buf[n++] = digits[--k];
+  };
   const uint32_t t = ms < 0 ? 0u : static_cast<uint32_t>(ms);
   uint32_t fraction = t % 1000;
   if (style.fraction_digits == 2) fraction /= 10;
   const uint32_t seconds = t / 1000;
   if (style.hour_digits > 0) {
-    n += out_decimal(buf + n, seconds / 3600, style.hour_digits);
+    put_digits(seconds / 3600, style.hour_digits);
     buf[n++] = ':';
-    n += out_decimal(buf + n, seconds / 60 % 60, 2);
+    put_digits(seconds / 60 % 60, 2);
   } else {
-    n += out_decimal(buf + n, seconds / 60, 2);
+    put_digits(seconds / 60, 2);
   }
   buf[n++] = ':';
-  n += out_decimal(buf + n, seconds % 60, 2);
+  put_digits(seconds % 60, 2);
   buf[n++] = style.separator;
-  n += out_decimal(buf + n, fraction, style.fraction_digits);
+  put_digits(fraction, style.fraction_digits);
   out->put(buf, n);
 }
